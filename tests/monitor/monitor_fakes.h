@@ -1,6 +1,6 @@
 #pragma once
 // Fakes for driving the traffic monitor without sockets or a real player: a relay that records
-// what the host sends, a player with a settable track, and plain settings values.
+// what the host sends, a player with a switchable track, and plain update switches.
 
 #include <string>
 #include <vector>
@@ -38,7 +38,8 @@ class RecordingProxy : public ProxyControl {
   std::vector<Sent> sent;
 };
 
-class FakePlayer : public MediaPlayer {
+// A player whose track the test switches at will (or takes away).
+class SwitchablePlayer : public MediaPlayer {
  public:
   PlayerSnapshot Query() override {
     ++queries;
@@ -57,22 +58,6 @@ class FakePlayer : public MediaPlayer {
 
   PlayerSnapshot snapshot;
   int queries = 0;
-};
-
-// Every format setting at its initial value: each token is replaced by the bare value.
-class PlainFormat : public FormatSettings {
- public:
-  FieldFormat Field(MediaField field) const override {
-    static const char* const kTokens[] = {"%a", "%s", "%p", "%t", "%x"};
-    return FieldFormat{kTokens[static_cast<int>(field)], kCaseNone, "0", "_", "Center"};
-  }
-  bool LimitOnly() const override { return false; }
-  bool BufferOn() const override { return false; }
-  Bytes BufferText() const override { return "Text1"; }
-  Bytes BlockToken() const override { return "%block"; }
-  Bytes Block() const override { return block; }
-
-  Bytes block = "Now: %a\r\n%s";
 };
 
 class PlainUpdates : public UpdateSettings {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "media/composer.h"
+#include "media/fake_media.h"
 #include "monitor/composition.h"
 #include "monitor_fakes.h"
 #include "test_bytes.h"
@@ -18,7 +19,7 @@ namespace {
 using ::testing::ElementsAre;
 using testing::Hex;
 using ::testing::IsEmpty;
-using testing::PlainFormat;
+using testing::PlainSettings;
 using testing::PlainUpdates;
 using testing::RecordingProxy;
 using testing::Sent;
@@ -30,6 +31,12 @@ constexpr BytesView kUtf8Mime = "text/aolrtf; charset=\"utf-8\"";
 
 Bytes ProfileFrame(BytesView profile, BytesView mime = kAwayMimeUsAscii) {
   return SnacFrame(2, 4, Tlv(1, mime) + Tlv(2, profile) + Tlv(5, Hex("09 46 13 4E")));
+}
+
+// What goes out for `typed` once its profile reads `profile`: the client's FLAP header as it was
+// (the relay stamps sequence number and length), the rest rebuilt.
+Bytes ProfileSent(BytesView typed, BytesView profile, BytesView mime = kAwayMimeUsAscii) {
+  return Bytes(typed.substr(0, 6)) + ProfileFrame(profile, mime).substr(6);
 }
 
 Bytes AwayFrame(BytesView mime, BytesView text, BytesView after = {}) {
@@ -55,6 +62,7 @@ class TrafficMonitorTest : public ::testing::Test {
   TrafficMonitorTest() {
     monitor.SetTitleListener([this](const std::string& title) { titles.push_back(title); });
     player.Play("Band", "Tune");
+    format.block = "Now: %a\r\n%s";
   }
 
   // Feeds one client frame and returns what went to the server in its place.
@@ -81,8 +89,8 @@ class TrafficMonitorTest : public ::testing::Test {
   }
 
   RecordingProxy proxy;
-  testing::FakePlayer player;
-  PlainFormat format;
+  testing::SwitchablePlayer player;
+  PlainSettings format;
   PlainUpdates updates;
   Composer composer{player, format};
   EventLog log;
@@ -190,7 +198,9 @@ TEST_F(TrafficMonitorTest, EveryPrefixOfEveryKindOfFrameIsForwardedExactlyOnce) 
       ASSERT_EQ(proxy.sent.size(), 2U) << ToHex(whole) << " cut to " << n;
       EXPECT_LE(proxy.sent[0].data.size(), 6U + 65535U);
       EXPECT_EQ(proxy.sent[1].data, whole.substr(0, n));
-      if (n < 10) EXPECT_EQ(proxy.sent[0].data, whole.substr(0, n));
+      if (n < 10) {
+        EXPECT_EQ(proxy.sent[0].data, whole.substr(0, n));
+      }
     }
   }
 }
@@ -199,7 +209,7 @@ TEST_F(TrafficMonitorTest, EveryPrefixOfEveryKindOfFrameIsForwardedExactlyOnce) 
 
 TEST_F(TrafficMonitorTest, ProfileIsCapturedAsSentAndForwardedFilled) {
   const Bytes frame = ProfileFrame("<b>%a - %s</b>");
-  EXPECT_EQ(ToHex(Outgoing(frame, 4)), ToHex(ProfileFrame("<b>Band - Tune</b>")));
+  EXPECT_EQ(ToHex(Outgoing(frame, 4)), ToHex(ProfileSent(frame, "<b>Band - Tune</b>")));
   EXPECT_EQ(monitor.CapturedProfile(), frame);
   EXPECT_TRUE(monitor.ProfileRewritten());
   EXPECT_FALSE(monitor.AwayRewritten());
@@ -211,13 +221,13 @@ TEST_F(TrafficMonitorTest, ProfileIsCapturedAsSentAndForwardedFilled) {
 TEST_F(TrafficMonitorTest, ProfileTlvIsReplacedWhereverItOccurs) {
   const Bytes tlv = Tlv(2, "%s!");
   const Bytes frame = SnacFrame(2, 4, tlv + Tlv(6, "keep %s!") + tlv);
-  EXPECT_EQ(Outgoing(frame),
-            SnacFrame(2, 4, Tlv(2, "Tune!") + Tlv(6, "keep %s!") + Tlv(2, "Tune!")));
+  EXPECT_EQ(Outgoing(frame).substr(6),
+            SnacFrame(2, 4, Tlv(2, "Tune!") + Tlv(6, "keep %s!") + Tlv(2, "Tune!")).substr(6));
 }
 
 TEST_F(TrafficMonitorTest, ProfileReadingNoneIsStillAProfile) {
   const Bytes frame = ProfileFrame("<none> %a");
-  EXPECT_EQ(Outgoing(frame), ProfileFrame("<none> Band"));
+  EXPECT_EQ(Outgoing(frame), ProfileSent(frame, "<none> Band"));
   EXPECT_EQ(monitor.CapturedProfile(), frame);
   EXPECT_THAT(monitor.CapturedAway(), IsEmpty());
 }
@@ -251,9 +261,10 @@ TEST_F(TrafficMonitorTest, ProfileCharsetFollowsTheFilledText) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     player.Play(c.artist, "Tune");
-    const Bytes sent = Outgoing(ProfileFrame(c.profile, c.mime));
+    const Bytes typed = ProfileFrame(c.profile, c.mime);
+    const Bytes sent = Outgoing(typed);
     const Bytes filled = ReplaceAll(c.profile, "%a", c.artist);
-    EXPECT_EQ(ToHex(sent), ToHex(ProfileFrame(filled, c.expectedMime)));
+    EXPECT_EQ(ToHex(sent), ToHex(ProfileSent(typed, filled, c.expectedMime)));
   }
 }
 
@@ -431,12 +442,12 @@ TEST_F(TrafficMonitorTest, TickBeforeAnyCaptureDoesNothing) {
 
 TEST_F(TrafficMonitorTest, ProfileUpdatesComposeEachTickRestoreOnceWhenOffAndResume) {
   const Bytes typed = ProfileFrame("<b>%a - %s</b>");
-  const Bytes filled = ProfileFrame("<b>Band - Tune</b>");
+  const Bytes filled = ProfileSent(typed, "<b>Band - Tune</b>");
   Outgoing(typed, 3);
 
   EXPECT_THAT(Tick(), ElementsAre(filled));
   player.Play("Other", "Song");
-  EXPECT_THAT(Tick(), ElementsAre(ProfileFrame("<b>Other - Song</b>")));
+  EXPECT_THAT(Tick(), ElementsAre(ProfileSent(typed, "<b>Other - Song</b>")));
   EXPECT_EQ(proxy.sent.back().index, 3);
   EXPECT_THAT(log.Lines(), ElementsAre("2 x Updated Profile"));
 
@@ -450,14 +461,14 @@ TEST_F(TrafficMonitorTest, ProfileUpdatesComposeEachTickRestoreOnceWhenOffAndRes
   EXPECT_THAT(log.Lines(), ElementsAre("3 x Updated Profile"));
 
   updates.profile = true;
-  EXPECT_THAT(Tick(), ElementsAre(ProfileFrame("<b>Other - Song</b>")));
+  EXPECT_THAT(Tick(), ElementsAre(ProfileSent(typed, "<b>Other - Song</b>")));
   EXPECT_TRUE(monitor.ProfileRewritten());
 
   // A newer capture while restored: rewritten again, and the ticks follow the new text.
   updates.profile = false;
   Tick();
   const Bytes newer = ProfileFrame("%s");
-  EXPECT_EQ(Outgoing(newer, 5), ProfileFrame("Song"));
+  EXPECT_EQ(Outgoing(newer, 5), ProfileSent(newer, "Song"));
   EXPECT_TRUE(monitor.ProfileRewritten());
   EXPECT_THAT(Tick(), ElementsAre(newer));
   EXPECT_EQ(proxy.sent.back().index, 5);
@@ -489,12 +500,13 @@ TEST_F(TrafficMonitorTest, AwayUpdatesComposeEachTickRestoreOnceWhenOff) {
 }
 
 TEST_F(TrafficMonitorTest, BothUpdatesRunInOrderOnTheActiveSlot) {
-  Outgoing(ProfileFrame("%a"), 1);
+  const Bytes profile = ProfileFrame("%a");
+  Outgoing(profile, 1);
   Outgoing(AwayFrame(kUtf8Mime, "%s"), 2);
   EXPECT_EQ(monitor.ActiveSlot(), 2);
   const auto frames = Tick();
   ASSERT_EQ(frames.size(), 2U);
-  EXPECT_EQ(frames[0], ProfileFrame("Band"));
+  EXPECT_EQ(frames[0], ProfileSent(profile, "Band"));
   EXPECT_EQ(frames[1].substr(6), MakeAwaySNAC(kAwayMimeUsAscii, "Tune"));
   EXPECT_EQ(proxy.sent[proxy.sent.size() - 2].index, 2);
   EXPECT_THAT(log.Lines(), ElementsAre("1 x Updated Profile", "1 x Updated Away"));
