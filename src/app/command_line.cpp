@@ -28,6 +28,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   parser.addPositionalArgument(QStringLiteral("template"),
                                QStringLiteral("The text to fill, with --now-playing."),
                                QStringLiteral("[TEMPLATE]"));
+  const QCommandLineOption prefsOption(QStringLiteral("prefs"),
+                                       QStringLiteral("Read and save the settings in <file>."),
+                                       QStringLiteral("file"));
+  parser.addOption(prefsOption);
   parser.process(arguments);
 
   CommandLine line;
@@ -42,6 +46,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   if (!positional.isEmpty()) {
     line.nowPlayingTemplate = positional.first();
   }
+  line.prefsPath = parser.value(prefsOption);
   return line;
 }
 

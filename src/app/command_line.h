@@ -11,6 +11,7 @@ struct CommandLine {
   bool nowPlaying = false;     // --now-playing: print the filled template and exit
   QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
   QString player;              // --player NAME: the media player backend or MPRIS player name
+  QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and
