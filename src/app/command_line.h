@@ -3,11 +3,15 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 namespace quorvel {
 
 struct CommandLine {
   bool headless = false;
+  // --port N: listen on N for this run only.
+  std::optional<std::uint16_t> port;
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and

@@ -55,8 +55,8 @@ class AsyncSocket {
   // the last one tried after a failed connect); empty when none.
   virtual std::string RemoteHostIP() const = 0;
 
-  // Starts connecting. A failure, immediate or later, arrives as an Error notification. Throws
-  // Error only when the socket is not closed.
+  // Starts connecting (closing any earlier connection first). A failure, immediate or later,
+  // arrives as an Error notification; an implementation that cannot start at all throws Error.
   virtual void Connect(const std::string& host, std::uint16_t port) = 0;
   // Takes over the pending incoming connection `id`; the socket is then connected. Throws Error
   // when the request no longer exists.
