@@ -7,6 +7,8 @@
 #include <QHostAddress>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "wire/error.h"
@@ -253,33 +255,49 @@ void QtSocket::Close() {
 QtListener::QtListener(QtSocketFactory& factory)
     : factory_(factory), spare_fd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
   server_.setListenBacklogSize(1024);
-  connect(&server_, &QTcpServer::newConnection, this, [this] { OnNewConnection(); });
-  connect(&server_, &QTcpServer::acceptError, this, [this] { OnAcceptError(); });
 }
 
 QtListener::~QtListener() {
-  server_.close();
+  Close();
   if (spare_fd_ >= 0) ::close(spare_fd_);
 }
 
 void QtListener::Listen(const std::string& address, std::uint16_t port) {
-  server_.close();
+  Close();
   QHostAddress bind;
   if (!bind.setAddress(QString::fromStdString(address))) {
     throw Error("Not an address to listen on: " + address);
   }
   if (!server_.listen(bind, port)) throw Error(server_.errorString().toStdString());
+  server_.pauseAccepting();
+  notifier_ = std::make_unique<QSocketNotifier>(server_.socketDescriptor(), QSocketNotifier::Read);
+  connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
 }
 
 void QtListener::Close() {
+  notifier_.reset();
   server_.close();
 }
 
-void QtListener::OnNewConnection() {
-  while (server_.hasPendingConnections()) {
-    QTcpSocket* socket = server_.nextPendingConnection();
-    if (socket == nullptr) break;
-    socket->setParent(nullptr);
+void QtListener::OnReadable() {
+  // A bounded batch per wake-up keeps other sockets served during a flood of connections.
+  for (int k = 0; k < 64 && notifier_ != nullptr; ++k) {
+    const int fd = ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr,
+                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      AcceptFailed(errno);
+      return;
+    }
+    auto* socket = new QTcpSocket();
+    if (!socket->setSocketDescriptor(fd)) {
+      const std::string description = socket->errorString().toStdString();
+      ::close(fd);
+      delete socket;
+      if (observer_ != nullptr) observer_->OnAcceptError(description);
+      continue;
+    }
     const RequestId id = factory_.AddPending(socket);
     if (observer_ != nullptr) observer_->OnConnectionRequest(id);
     if (QTcpSocket* unclaimed = factory_.TakePending(id)) {
@@ -289,22 +307,22 @@ void QtListener::OnNewConnection() {
   }
 }
 
-void QtListener::OnAcceptError() {
-  const std::string description = server_.errorString().toStdString();
-  if (server_.serverError() == QAbstractSocket::SocketResourceError && spare_fd_ >= 0) {
-    // Out of descriptors: take the waiting connection with the spare one and close it, so it
-    // does not keep the listener failing; the client sees its connection closed.
+void QtListener::AcceptFailed(int error) {
+  const std::string description = std::strerror(error);
+  const bool outOfDescriptors =
+      error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+  if (outOfDescriptors && spare_fd_ >= 0) {
+    // Take the waiting connection with the descriptor held in reserve and close it, so that it
+    // does not keep the listener failing; its client sees the connection closed.
     ::close(spare_fd_);
     const int fd =
         ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) ::close(fd);
     spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    server_.resumeAccepting();
-  } else {
+  } else if (notifier_ != nullptr) {
     // Try again shortly rather than spin while the condition lasts.
-    QTimer::singleShot(100, this, [this] {
-      if (server_.isListening()) server_.resumeAccepting();
-    });
+    notifier_->setEnabled(false);
+    QTimer::singleShot(100, notifier_.get(), [n = notifier_.get()] { n->setEnabled(true); });
   }
   if (observer_ != nullptr) observer_->OnAcceptError(description);
 }

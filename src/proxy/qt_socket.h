@@ -3,6 +3,7 @@
 // loop of the thread that creates the sockets.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <cstdint>
@@ -89,12 +90,15 @@ class QtListener : public QObject, public AsyncListener {
   std::uint16_t LocalPort() const override { return server_.serverPort(); }
 
  private:
-  void OnNewConnection();
-  void OnAcceptError();
+  void OnReadable();
+  void AcceptFailed(int error);
 
   QtSocketFactory& factory_;
   ListenerObserver* observer_ = nullptr;
+  // Binds and listens; connections are accepted here rather than by QTcpServer, so that running
+  // out of descriptors is reported and handled instead of retried in a busy loop.
   QTcpServer server_;
+  std::unique_ptr<QSocketNotifier> notifier_;
   // A descriptor held in reserve: when accepting fails for lack of descriptors, it is released
   // for a moment to take the waiting connection and close it, so the listener keeps serving.
   int spare_fd_ = -1;
