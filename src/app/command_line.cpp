@@ -32,6 +32,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                        QStringLiteral("Read and save the settings in <file>."),
                                        QStringLiteral("file"));
   parser.addOption(prefsOption);
+  const QCommandLineOption headless(QStringLiteral("headless"),
+                                    QStringLiteral("Run without a window; print events."));
+  const QCommandLineOption port(QStringLiteral("port"),
+                                QStringLiteral("Listen on port N for this run only."),
+                                QStringLiteral("N"));
+  parser.addOption(headless);
+  parser.addOption(port);
   parser.process(arguments);
 
   CommandLine line;
@@ -47,6 +54,16 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.nowPlayingTemplate = positional.first();
   }
   line.prefsPath = parser.value(prefsOption);
+  line.headless = parser.isSet(headless);
+  if (parser.isSet(port)) {
+    bool ok = false;
+    const uint value = parser.value(port).toUInt(&ok);
+    if (!ok || value > 65535) {
+      std::fprintf(stderr, "Not a port number: %s\n", qPrintable(parser.value(port)));
+      std::exit(1);
+    }
+    line.port = static_cast<std::uint16_t>(value);
+  }
   return line;
 }
 

@@ -3,6 +3,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 namespace quorvel {
 
@@ -12,6 +14,8 @@ struct CommandLine {
   QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
   QString player;              // --player NAME: the media player backend or MPRIS player name
   QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini
+  // --port N: listen on N for this run only.
+  std::optional<std::uint16_t> port;
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and

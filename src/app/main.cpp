@@ -1,15 +1,23 @@
 #include <QCoreApplication>
 
 #include "app/command_line.h"
+#include "app/fd_limit.h"
+#include "app/headless.h"
 #include "app/now_playing.h"
 
 int main(int argc, char* argv[]) {
+  quorvel::RaiseOpenFileLimit();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
   if (line.nowPlaying) {
     return quorvel::RunNowPlaying(line, quorvel::Preferences{});
+  }
+  if (line.headless) {
+    quorvel::HeadlessOptions options;
+    if (line.port) options.port = *line.port;
+    return quorvel::RunHeadless(options);
   }
   return 0;
 }
