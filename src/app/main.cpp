@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/fd_limit.h"
-#include "app/headless.h"
+#include "app/headless_monitor.h"
 #include "app/now_playing.h"
 
 int main(int argc, char* argv[]) {
@@ -15,9 +15,7 @@ int main(int argc, char* argv[]) {
     return quorvel::RunNowPlaying(line, quorvel::Preferences{});
   }
   if (line.headless) {
-    quorvel::HeadlessOptions options;
-    if (line.port) options.port = *line.port;
-    return quorvel::RunHeadless(options);
+    return quorvel::RunHeadlessMonitor(line);
   }
   return 0;
 }

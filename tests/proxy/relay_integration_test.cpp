@@ -395,7 +395,8 @@ TEST_F(HeadlessTest, PortInUseIsReportedAndExitsWithFailure) {
     ASSERT_TRUE(process_.waitForFinished(kIoTimeoutMs));
   }
   EXPECT_NE(process_.exitCode(), 0);
-  EXPECT_TRUE(process_.readAllStandardOutput().startsWith("Socket (0): Start Listen Failure: "));
+  EXPECT_TRUE(
+      process_.readAllStandardOutput().startsWith("1 x Socket (0): Start Listen Failure: "));
 }
 
 }  // namespace
