@@ -282,6 +282,12 @@ TEST_F(PrefsTest, LoadRulesOfHandEditedFiles) {
          EXPECT_EQ(p.limit, 2);
          EXPECT_EQ(p.updateT, 0);
          EXPECT_EQ(p.port, "65535");
+         EXPECT_EQ(PortNumber(p), 65535);
+       }},
+      {"[prefs]\nport=08080\n",
+       [](const Preferences& p) {
+         EXPECT_EQ(p.port, "08080");  // kept as typed
+         EXPECT_EQ(PortNumber(p), 8080);
        }},
   };
   for (const Case& c : cases) {
@@ -323,6 +329,11 @@ TEST_F(PrefsTest, RefusedNumbersKeepTheDefaultAndAreReportedOnce) {
   EXPECT_EQ(p.minimize, 1);
   EXPECT_EQ(p.bind, "127.0.0.1");
   EXPECT_EQ(store->Warnings().size(), 10u);
+  for (const char* typed : {"", "0", "65536", "abc", "-1"}) {
+    Preferences typedPort;
+    typedPort.port = typed;
+    EXPECT_EQ(PortNumber(typedPort), std::nullopt) << typed;
+  }
   for (const char* name : {"updateT=\"abc", "profileact=", "songF=", "artistF=", "limit=",
                            "launchcheck=", "repBufferCheck=", "port=", "minimize=", "bind="}) {
     const std::string key = std::string("] ") + name;
