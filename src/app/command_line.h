@@ -8,6 +8,9 @@ namespace quorvel {
 
 struct CommandLine {
   bool headless = false;
+  bool nowPlaying = false;     // --now-playing: print the filled template and exit
+  QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
+  QString player;              // --player NAME: the media player backend or MPRIS player name
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and
