@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
 
 namespace quorvel {
 
@@ -12,6 +14,20 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                      "media player is playing into your profile and away message."));
   parser.addHelpOption();
   parser.addVersionOption();
+  const QCommandLineOption nowPlaying(
+      QStringLiteral("now-playing"),
+      QStringLiteral("Print TEMPLATE (default \":: %a - %s :: %p %t / %x\") filled with what the "
+                     "media player plays, as a profile would be, and exit."));
+  const QCommandLineOption player(
+      QStringLiteral("player"),
+      QStringLiteral("The media player: none, winamp, mpris (any MPRIS player), or the name of "
+                     "an MPRIS player (vlc, spotify, ...)."),
+      QStringLiteral("NAME"));
+  parser.addOption(nowPlaying);
+  parser.addOption(player);
+  parser.addPositionalArgument(QStringLiteral("template"),
+                               QStringLiteral("The text to fill, with --now-playing."),
+                               QStringLiteral("[TEMPLATE]"));
   const QCommandLineOption prefsOption(QStringLiteral("prefs"),
                                        QStringLiteral("Read and save the settings in <file>."),
                                        QStringLiteral("file"));
@@ -19,7 +35,18 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   parser.process(arguments);
 
   CommandLine line;
+  line.nowPlaying = parser.isSet(nowPlaying);
   line.prefsPath = parser.value(prefsOption);
+  line.player = parser.value(player);
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > (line.nowPlaying ? 1 : 0)) {
+    std::fprintf(stderr, "%s: unexpected argument \"%s\"\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(positional.last()));
+    std::exit(1);
+  }
+  if (!positional.isEmpty()) {
+    line.nowPlayingTemplate = positional.first();
+  }
   return line;
 }
 

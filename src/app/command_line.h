@@ -8,6 +8,9 @@ namespace quorvel {
 
 struct CommandLine {
   bool headless = false;
+  bool nowPlaying = false;     // --now-playing: print the filled template and exit
+  QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
+  QString player;              // --player NAME: the media player backend or MPRIS player name
   QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini
 };
 

@@ -1,11 +1,18 @@
 #include <QCoreApplication>
 
 #include "app/command_line.h"
+#include "app/now_playing.h"
+#include "app/prefs_location.h"
+#include "app/prefs_store.h"
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-  quorvel::ParseCommandLine(QCoreApplication::arguments());
+  const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
+  quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
+  if (line.nowPlaying) {
+    return quorvel::RunNowPlaying(line, prefs.Load());
+  }
   return 0;
 }
