@@ -154,8 +154,16 @@ std::optional<Bytes> IniDocument::Get(std::string_view section, std::string_view
 }
 
 void IniDocument::Terminate(std::size_t index) {
-  if (lines_[index].eol.empty()) {
-    lines_[index].eol = eol_;
+  Line& line = lines_[index];
+  if (!line.eol.empty()) {
+    return;
+  }
+  line.eol = eol_;
+  // A CR that ended the file now stands before the LF: it reads back as part of a CR LF ending.
+  if (eol_ == "\n" && !line.text.empty() && line.text.back() == '\r' &&
+      line.text.size() > (index == 0 ? bomLength_ : 0)) {
+    line.text.pop_back();
+    line.eol = "\r\n";
   }
 }
 

@@ -255,6 +255,14 @@ Bytes PrefText(const Preferences& prefs, PrefKey key) {
   }
 }
 
+std::optional<std::uint16_t> PortNumber(const Preferences& prefs) {
+  const Range range = RangeOf(PrefKind::kPort);
+  if (const std::optional<long long> port = ParseNumber(prefs.port, range.low, range.high)) {
+    return static_cast<std::uint16_t>(*port);
+  }
+  return std::nullopt;
+}
+
 void LoadKavoPrefs(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings,
                    const KeyApplied& applied) {
   Load(kKavoLoadOrder, ini, prefs, warnings, applied);

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -163,6 +164,10 @@ std::optional<std::string> ApplyPrefText(Preferences& prefs, PrefKey key,
 // The text written for `key`. The block's line breaks (CR LF, and a lone CR or LF too, which the
 // file could not hold) become "<BR>".
 Bytes PrefText(const Preferences& prefs, PrefKey key);
+
+// The listening port that `prefs.port` names, or nothing when its text is not a port from 1 to
+// 65535 (a loaded file never gives such a text; a window's port box might).
+std::optional<std::uint16_t> PortNumber(const Preferences& prefs);
 
 using KeyApplied = std::function<void(PrefKey)>;
 

@@ -119,6 +119,8 @@ TEST(IniDocument, WritesInPlaceAndAppendsAtTheEndOfSectionAndFile) {
        "[KAVO]\r\nact=0"},
       {"only the first section of a name is written", "[a]\nk=1\n[A]\nk=2\n", "a", "k", "3",
        "[a]\nk=3\n[A]\nk=2\n"},
+      {"a CR ending an LF file reads as part of the new line ending", "[a]\nk=1\r", "a", "n", "2",
+       "[a]\nk=1\r\nn=2\n"},
       {"byte order mark kept", "\xEF\xBB\xBF[KAVO]\nact=0\n", "KAVO", "act", "1",
        "\xEF\xBB\xBF[KAVO]\nact=1\n"},
   };
@@ -126,7 +128,9 @@ TEST(IniDocument, WritesInPlaceAndAppendsAtTheEndOfSectionAndFile) {
     IniDocument ini = IniDocument::Parse(c.before);
     EXPECT_TRUE(ini.Set(c.section, c.key, c.value)) << c.name;
     EXPECT_EQ(ini.Serialize(), c.after) << c.name;
-    EXPECT_EQ(IniDocument::Parse(c.after).Get(c.section, c.key), c.value) << c.name;
+    const IniDocument reread = IniDocument::Parse(c.after);
+    EXPECT_EQ(reread.Get(c.section, c.key), c.value) << c.name;
+    EXPECT_EQ(ini.Get(c.section, "k"), reread.Get(c.section, "k")) << c.name;
   }
 }
 

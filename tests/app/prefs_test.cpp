@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
 #include <string>
@@ -282,6 +283,12 @@ TEST_F(PrefsTest, LoadRulesOfHandEditedFiles) {
          EXPECT_EQ(p.limit, 2);
          EXPECT_EQ(p.updateT, 0);
          EXPECT_EQ(p.port, "65535");
+         EXPECT_EQ(PortNumber(p), 65535);
+       }},
+      {"[prefs]\nport=08080\n",
+       [](const Preferences& p) {
+         EXPECT_EQ(p.port, "08080");  // kept as typed
+         EXPECT_EQ(PortNumber(p), 8080);
        }},
   };
   for (const Case& c : cases) {
@@ -323,6 +330,11 @@ TEST_F(PrefsTest, RefusedNumbersKeepTheDefaultAndAreReportedOnce) {
   EXPECT_EQ(p.minimize, 1);
   EXPECT_EQ(p.bind, "127.0.0.1");
   EXPECT_EQ(store->Warnings().size(), 10u);
+  for (const char* typed : {"", "0", "65536", "abc", "-1"}) {
+    Preferences typedPort;
+    typedPort.port = typed;
+    EXPECT_EQ(PortNumber(typedPort), std::nullopt) << typed;
+  }
   for (const char* name : {"updateT=\"abc", "profileact=", "songF=", "artistF=", "limit=",
                            "launchcheck=", "repBufferCheck=", "port=", "minimize=", "bind="}) {
     const std::string key = std::string("] ") + name;
@@ -397,6 +409,20 @@ TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   EXPECT_FALSE(store.Save(Preferences{}));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
   EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+TEST_F(PrefsTest, NowPlayingReadsTheFileNamedByPrefsAndNeverWritesIt) {
+  const QString path = PathOf("chosen.ini");
+  const Bytes file = "[KAVO]\r\nupdateT=soon\r\n";
+  WriteAll(path, file);
+  QProcess quorvel;
+  quorvel.start(QStringLiteral(QUORVEL_BINARY),
+                {QStringLiteral("--prefs"), path, QStringLiteral("--now-playing"),
+                 QStringLiteral("--player"), QStringLiteral("none")});
+  ASSERT_TRUE(quorvel.waitForFinished(30000));
+  const std::string err = quorvel.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("chosen.ini: [KAVO] updateT=\"soon\""), std::string::npos) << err;
+  EXPECT_EQ(ReadAll(path), file);
 }
 
 TEST(PrefsLocation, BesideTheProgramWhenPossibleElseConfigFolder) {
