@@ -57,6 +57,7 @@ int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost) {
     char byte = 0;
     [[maybe_unused]] const ssize_t n = ::read(signal_fds[0], &byte, 1);
     notifier.setEnabled(false);
+    if (options.on_close) options.on_close();
     proxy.StopListen();
     QCoreApplication::quit();
   });

@@ -16,6 +16,9 @@ class AIMProxy;
 struct HeadlessOptions {
   std::uint16_t port = 3131;
   std::string bind_address = "127.0.0.1";
+  // The first step of the closing sequence on SIGINT or SIGTERM, before the relay stops (the
+  // settings are saved there).
+  std::function<void()> on_close;
 };
 
 // Makes the host that receives the relay's events. It gets the relay to send through and a sink

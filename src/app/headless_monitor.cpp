@@ -9,7 +9,7 @@
 
 #include "app/headless.h"
 #include "app/monitor_session.h"
-#include "app/prefs_location.h"
+#include "app/prefs_keys.h"
 #include "app/prefs_store.h"
 #include "media/player_factory.h"
 
@@ -54,8 +54,7 @@ class SessionHost : public ProxyHost {
 
 }  // namespace
 
-int RunHeadlessMonitor(const CommandLine& line) {
-  PrefsStore store(PrefsPath(line.prefsPath));
+int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store) {
   const Preferences prefs = store.Load();
 
   std::unique_ptr<MediaPlayer> player;
@@ -68,13 +67,9 @@ int RunHeadlessMonitor(const CommandLine& line) {
 
   HeadlessOptions options;
   options.bind_address = prefs.bind;
-  if (line.port) {
-    options.port = *line.port;
-  } else {
-    bool ok = false;
-    const uint port = QString::fromStdString(prefs.port).trimmed().toUInt(&ok);
-    if (ok && port >= 1 && port <= 65535) options.port = static_cast<std::uint16_t>(port);
-  }
+  // --port is for this run only: the stored port is what gets saved.
+  options.port = line.port ? *line.port : PortNumber(prefs).value_or(options.port);
+  options.on_close = [&store, &prefs] { store.Save(prefs); };
 
   return RunHeadless(options, [&](ProxyControl& proxy, auto) -> std::unique_ptr<ProxyHost> {
     return std::make_unique<SessionHost>(proxy, *player, prefs);

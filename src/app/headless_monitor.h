@@ -3,10 +3,12 @@
 // the update timer, and every event-log change and title change printed on standard output.
 
 #include "app/command_line.h"
+#include "app/prefs_store.h"
 
 namespace quorvel {
 
-// Runs until SIGINT or SIGTERM; returns the exit status.
-int RunHeadlessMonitor(const CommandLine& line);
+// Runs until SIGINT or SIGTERM, whose closing sequence saves the settings to `store`; returns the
+// exit status.
+int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store);
 
 }  // namespace quorvel

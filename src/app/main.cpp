@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
     return quorvel::RunNowPlaying(line, prefs.Load());
   }
   if (line.headless) {
-    return quorvel::RunHeadlessMonitor(line);
+    return quorvel::RunHeadlessMonitor(line, prefs);
   }
   return 0;
 }

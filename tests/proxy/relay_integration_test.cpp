@@ -7,7 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -337,7 +339,9 @@ class HeadlessTest : public ::testing::Test {
   // Starts `quorvel --headless` with `args`; returns its listening port, or 0.
   std::uint16_t Start(const QStringList& args) {
     process_.setProgram(QStringLiteral(QUORVEL_BINARY));
-    process_.setArguments(QStringList{QStringLiteral("--headless")} + args);
+    process_.setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--prefs"),
+                                      PrefsPath()} +
+                          args);
     process_.start();
     if (!process_.waitForStarted(kIoTimeoutMs)) return 0;
     QDeadlineTimer deadline(kIoTimeoutMs);
@@ -359,6 +363,9 @@ class HeadlessTest : public ::testing::Test {
       process_.waitForFinished(kIoTimeoutMs);
     }
   }
+  QString PrefsPath() const { return dir_.filePath(QStringLiteral("prefs.ini")); }
+
+  QTemporaryDir dir_;
   QProcess process_;
   QByteArray err_;
 };
@@ -390,6 +397,13 @@ TEST_F(HeadlessTest, RelaysPrintsEventsAndStopsOnSigterm) {
   }
   const QByteArray out = process_.readAllStandardOutput();
   EXPECT_TRUE(out.contains("Socket (1): Connecting: 127.0.0.1\n")) << out.toStdString();
+
+  // The closing sequence saved the settings, with the stored port rather than this run's --port.
+  QFile saved(PrefsPath());
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray prefs = saved.readAll();
+  EXPECT_TRUE(prefs.startsWith("[KAVO]\r\n")) << prefs.toStdString();
+  EXPECT_TRUE(prefs.contains("\r\n[prefs]\r\nport=3131\r\n")) << prefs.toStdString();
 }
 
 TEST_F(HeadlessTest, PortInUseIsReportedAndExitsWithFailure) {
@@ -400,6 +414,7 @@ TEST_F(HeadlessTest, PortInUseIsReportedAndExitsWithFailure) {
     ASSERT_TRUE(process_.waitForFinished(kIoTimeoutMs));
   }
   EXPECT_NE(process_.exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(PrefsPath()));  // a failed start saves nothing
   EXPECT_TRUE(
       process_.readAllStandardOutput().startsWith("1 x Socket (0): Start Listen Failure: "));
 }
