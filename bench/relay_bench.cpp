@@ -491,6 +491,10 @@ struct Row {
   bool pass;
 };
 
+double Mib(long kib) {
+  return static_cast<double>(kib) / 1024.0;
+}
+
 std::string Fmt(const char* format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
@@ -595,8 +599,8 @@ int main(int argc, char** argv) {
                       std::to_string(ms.served), "1000", mq.served == 1000});
       rows.push_back({"1000 connections time (s)", Fmt("%.2f", mq.seconds), Fmt("%.2f", ms.seconds),
                       "-", true});
-      rows.push_back({"1000 connections peak RSS (MiB)", Fmt("%.1f", mq.rss_kib / 1024.0),
-                      Fmt("%.1f", ms.rss_kib / 1024.0), "-", true});
+      rows.push_back({"1000 connections peak RSS (MiB)", Fmt("%.1f", Mib(mq.rss_kib)),
+                      Fmt("%.1f", Mib(ms.rss_kib)), "-", true});
     }
     // Slow reader: both relays at once, each with its own flat-out server.
     {
@@ -618,8 +622,8 @@ int main(int argc, char** argv) {
       ref.join();
       Stop(q);
       Stop(s);
-      rows.push_back({"slow reader peak RSS (MiB)", Fmt("%.1f", peakQ / 1024.0),
-                      Fmt("%.1f", peakS / 1024.0), "< 64", peakQ < 64 * 1024});
+      rows.push_back({"slow reader peak RSS (MiB)", Fmt("%.1f", Mib(peakQ)),
+                      Fmt("%.1f", Mib(peakS)), "< 64", peakQ < 64 * 1024});
       rows.push_back({"slow reader received (MB)", Fmt("%.1f", static_cast<double>(gotQ) / MB),
                       Fmt("%.1f", static_cast<double>(gotS) / MB), "-", true});
     }

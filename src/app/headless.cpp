@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +34,10 @@ void PrintEvent(SlotIndex index, const std::string& description) {
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost) {
+  // Relayed chunks are up to a few hundred KiB. Served from the heap and kept there once freed,
+  // they are not mapped, zero-filled and unmapped again for every chunk.
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 16 << 20);
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_fds) != 0) {
     std::perror("socketpair");
     return 1;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "wire/error.h"
 
@@ -17,6 +19,18 @@ namespace quorvel {
 namespace {
 
 int lingering = 0;
+
+// Sockets written to during the notification being handled. Their queues are flushed once it
+// returns, so a burst of relayed frames leaves in one write rather than one write per frame.
+std::vector<QPointer<QTcpSocket>> unflushed;
+
+void FlushWrites() {
+  std::vector<QPointer<QTcpSocket>> list;
+  list.swap(unflushed);
+  for (const QPointer<QTcpSocket>& socket : list) {
+    if (socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) socket->flush();
+  }
+}
 
 std::string DottedIPv4(const QHostAddress& address) {
   bool ok = false;
@@ -110,12 +124,17 @@ template <typename F>
 void QtSocket::Notify(F deliver) {
   if (in_call_ > 0) {
     QTimer::singleShot(0, this, [this, deliver, epoch = epoch_] {
-      if (epoch == epoch_ && observer_ != nullptr) deliver(*observer_);
+      if (epoch != epoch_ || observer_ == nullptr) return;
+      deliver(*observer_);
+      FlushWrites();
     });
     return;
   }
   // The observer may destroy this socket: nothing touches it after the call.
-  if (SocketObserver* observer = observer_) deliver(*observer);
+  if (SocketObserver* observer = observer_) {
+    deliver(*observer);
+    FlushWrites();
+  }
 }
 
 void QtSocket::Attach(QTcpSocket* socket) {
@@ -208,10 +227,11 @@ void QtSocket::SendData(BytesView data) {
   ++in_call_;
   const bool idle = socket_->bytesToWrite() == 0;
   const qint64 written = socket_->write(data.data(), static_cast<qint64>(data.size()));
-  // Write at once when nothing is queued: one event-loop pass less on every relayed chunk.
-  if (written >= 0 && idle) socket_->flush();
   --in_call_;
   if (written < 0) throw Error(socket_->errorString().toStdString());
+  // Written out when the notification being handled returns, without waiting for another pass
+  // of the event loop.
+  if (idle) unflushed.emplace_back(socket_);
 }
 
 std::size_t QtSocket::BytesPending() const {
@@ -237,6 +257,11 @@ Bytes QtSocket::GetData(std::size_t maximum) {
   Bytes out(n, '\0');
   ++in_call_;
   const qint64 got = socket_->read(out.data(), static_cast<qint64>(n));
+  // Qt stops reading from the network when its buffer is full and starts again only when a read
+  // asks for more than the buffer holds. Reads of whole frames never do, so resume it here: a
+  // changed limit makes Qt re-enable reading whenever the buffer has room.
+  alternate_limit_ = !alternate_limit_;
+  socket_->setReadBufferSize(QtSocketFactory::kReadBufferSize + (alternate_limit_ ? 1 : 0));
   --in_call_;
   out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   return out;
@@ -300,6 +325,7 @@ void QtListener::OnReadable() {
     }
     const RequestId id = factory_.AddPending(socket);
     if (observer_ != nullptr) observer_->OnConnectionRequest(id);
+    FlushWrites();
     if (QTcpSocket* unclaimed = factory_.TakePending(id)) {
       unclaimed->abort();
       unclaimed->deleteLater();

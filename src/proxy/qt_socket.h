@@ -72,6 +72,7 @@ class QtSocket : public QObject, public AsyncSocket {
   SocketObserver* observer_ = nullptr;
   QTcpSocket* socket_ = nullptr;
   bool was_connected_ = false;
+  bool alternate_limit_ = false;
   int in_call_ = 0;
   std::uint64_t epoch_ = 0;  // bumped on Close, so queued notifications of the old link drop
   std::string target_ip_;

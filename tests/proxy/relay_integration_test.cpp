@@ -47,6 +47,24 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
   return out;
 }
 
+// Joins a writer thread at scope exit; if the test gave up early, the writer's socket is shut
+// down first so that a blocked send returns.
+class Joiner {
+ public:
+  Joiner(std::thread& thread, int fd) : thread_(thread), fd_(fd) {}
+  ~Joiner() {
+    if (!thread_.joinable()) return;
+    if (!done_) ::shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+  }
+  void Done() { done_ = true; }
+
+ private:
+  std::thread& thread_;
+  int fd_;
+  bool done_ = false;
+};
+
 class RelayTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -151,6 +169,29 @@ TEST_F(RelayTest, OscarFramesAreRenumberedInBothDirections) {
   EXPECT_TRUE(HasEvent("Socket (1): Connecting: " + ip)) << Events();
 }
 
+TEST_F(RelayTest, LongBurstsOfSmallFramesKeepFlowing) {
+  auto [server, ip] = ListenOnFreeLoopback(5190);
+  Run([&, &server = server, &ip = ip] {
+    Fd client = Through(ip, 5190);
+    Fd up = AcceptOne(server.get());
+    // Far more than the relay buffers, in frames whose boundaries fall anywhere in its buffer.
+    std::string sent, expected;
+    for (int k = 0; k < 150000; ++k) {
+      const std::size_t size = static_cast<std::size_t>(k % 97);
+      sent += Frame(0x7777, size, static_cast<char>('a' + k % 26));
+      expected +=
+          Frame(static_cast<std::uint16_t>((k + 1) % 65535), size, static_cast<char>('a' + k % 26));
+    }
+    std::thread writer([&] { SendAll(client.get(), sent); });
+    Joiner joiner(writer, client.get());
+    // The server reads nothing for a while: the relay holds back and its buffers fill up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const std::string got = RecvExactly(up.get(), expected.size());
+    joiner.Done();
+    EXPECT_TRUE(got == expected);
+  });
+}
+
 TEST_F(RelayTest, RawPortCarriesEveryByteBothWays) {
   Fd server = ListenOn("127.0.0.1", 0);
   const std::uint16_t port = LocalPort(server.get());
@@ -182,12 +223,14 @@ TEST_F(RelayTest, EverythingSentBeforeACloseArrives) {
         sent += Frame(0xAAAA, 1000, static_cast<char>('a' + k % 26));
         expected += Frame(static_cast<std::uint16_t>(k + 1), 1000, static_cast<char>('a' + k % 26));
       }
+      const int upFd = up.get();
       std::thread writer([&] {
         SendAll(up.get(), sent);
         up.Reset();
       });
+      Joiner joiner(writer, upFd);
       const std::string got = RecvUntilEnd(client.get());
-      writer.join();
+      joiner.Done();
       EXPECT_EQ(got.size(), expected.size());
       EXPECT_TRUE(got == expected);
     }
@@ -196,12 +239,14 @@ TEST_F(RelayTest, EverythingSentBeforeACloseArrives) {
       Fd client = Through("127.0.0.1", rawPort);
       Fd up = AcceptOne(raw.get());
       const std::string sent = RandomBytes(8 << 20, 7);
+      const int clientFd = client.get();
       std::thread writer([&] {
         SendAll(client.get(), sent);
         client.Reset();
       });
+      Joiner joiner(writer, clientFd);
       const std::string got = RecvUntilEnd(up.get());
-      writer.join();
+      joiner.Done();
       EXPECT_EQ(got.size(), sent.size());
       EXPECT_TRUE(got == sent);
     }
@@ -247,11 +292,12 @@ TEST_F(RelayTest, SlowReaderHoldsBackTheServerInsteadOfFillingMemory) {
             written = done;
           }
         });
+        Joiner joiner(writer, up.get());
         // Nothing is read for a while: the writer must get stuck well short of 32 MiB.
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         EXPECT_LT(written.load(), sent.size());
         const std::string got = RecvExactly(client.get(), sent.size());
-        writer.join();
+        joiner.Done();
         EXPECT_TRUE(got == sent);
         relaying = false;
       },
