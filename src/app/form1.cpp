@@ -123,7 +123,8 @@ Form1::Form1(EventLog& log, QWidget* parent)
   const QIcon icon = AppIcon();
   setWindowIcon(icon);
   QFont base = font();
-  base.setPointSizeF(8.25);
+  base.setPointSizeF(8);
+  base.setStretch(QFont::Condensed);
   setFont(base);
   setFixedSize(457, 161);  // 6855 by 2415 twips
 

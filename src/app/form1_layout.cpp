@@ -55,6 +55,7 @@ void MakeRed(QWidget* widget) {
 QFont Arial(QFont font) {
   font.setFamily(QStringLiteral("Arial"));
   font.setPointSizeF(8.25);
+  font.setStretch(QFont::Condensed);
   return font;
 }
 
