@@ -12,9 +12,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                      "media player is playing into your profile and away message."));
   parser.addHelpOption();
   parser.addVersionOption();
+  const QCommandLineOption prefsOption(QStringLiteral("prefs"),
+                                       QStringLiteral("Read and save the settings in <file>."),
+                                       QStringLiteral("file"));
+  parser.addOption(prefsOption);
   parser.process(arguments);
 
   CommandLine line;
+  line.prefsPath = parser.value(prefsOption);
   return line;
 }
 

@@ -8,6 +8,7 @@ namespace quorvel {
 
 struct CommandLine {
   bool headless = false;
+  QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and

@@ -1,0 +1,130 @@
+// Reads arbitrary bytes as prefs.ini, loads the settings from them and saves them back, checking
+// that the text round-trips, that one save equals the same keys written one at a time, and that
+// every line that is not one of the program's keys survives the save in order.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/ini_document.h"
+#include "app/prefs_keys.h"
+
+namespace {
+
+using quorvel::Bytes;
+using quorvel::IniDocument;
+using quorvel::PrefKey;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    // Trailing CRs are compared without: a file's unterminated last line gains an ending on
+    // save, and a CR it ended with may then read as part of that ending.
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// A line that a save may rewrite: one whose text before its first '=' is, blanks dropped, the
+// name of one of the program's keys.
+bool MayBeOurs(std::string_view line) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return false;
+  std::string_view name = line.substr(0, equals);
+  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  for (std::size_t i = 0; i < quorvel::kPrefKeyCount; ++i) {
+    if (quorvel::EqualsIgnoringCase(name, quorvel::InfoOf(static_cast<PrefKey>(i)).name)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A file as the program writes it, which an odd first byte puts in front of the rest of the
+// input, so that hand edits of a real file are explored without the fuzzer guessing key names.
+constexpr std::string_view kWrittenFile =
+    "[KAVO]\r\nrepBufferCheck=0\r\nrepBufferText=Text1\r\nreplaceII=What You Want Replaced\r\n"
+    "replaceIIblock=A<BR>B<BR>\r\nprofileact=1\r\nawayact=1\r\nawaypref=True\r\n"
+    "launchcheck=0\r\nlaunchpath=\r\nlimit=0\r\nartistJ=Center\r\ntimeJ=Center\r\n"
+    "ttimeJ=Center\r\nsongJ=Center\r\nstatusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\n"
+    "songW=_\r\nstatusW=_\r\nartist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
+    "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\ntimeF=0\r\n"
+    "ttimeF=0\r\nsongF=0\r\nstatusF=0\r\nupdateT=27767\r\nact=1\r\n[prefs]\r\nport=3131\r\n"
+    "minimize=1\r\nbind=127.0.0.1\r\n";
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view raw(reinterpret_cast<const char*>(data), size);
+  Bytes combined;
+  if (!raw.empty() && (raw.front() & 1) != 0) {
+    combined = Bytes(kWrittenFile) + Bytes(raw.substr(1));
+    raw = combined;
+  }
+  const std::string_view input = raw;
+  const IniDocument ini = IniDocument::Parse(input);
+  Check(ini.Serialize() == input);
+
+  quorvel::Preferences prefs;
+  std::vector<std::string> warnings;
+  quorvel::LoadKavoPrefs(ini, prefs, &warnings);
+  quorvel::LoadPrefs(ini, prefs, &warnings);
+
+  // One save in memory ...
+  IniDocument saved = ini;
+  std::vector<std::string> problems;
+  quorvel::SaveKavoPrefs(prefs, saved, &problems);
+  quorvel::SavePrefs(prefs, saved, &problems);
+  const Bytes output = saved.Serialize();
+
+  // ... gives the bytes of writing each key to the file on its own.
+  Bytes byKey(input);
+  auto writeKeys = [&](const auto& order) {
+    for (PrefKey key : order) {
+      IniDocument step = IniDocument::Parse(byKey);
+      step.Set(quorvel::InfoOf(key).section, quorvel::InfoOf(key).name,
+               quorvel::PrefText(prefs, key));
+      byKey = step.Serialize();
+    }
+  };
+  writeKeys(quorvel::kKavoSaveOrder);
+  writeKeys(quorvel::kPrefsSaveOrder);
+  Check(byKey == output);
+
+  // Every other line is still there, in order.
+  const std::vector<std::string_view> after = Lines(output);
+  std::size_t next = 0;
+  for (std::string_view line : Lines(input)) {
+    if (MayBeOurs(line)) continue;
+    while (next < after.size() && after[next] != line) ++next;
+    Check(next < after.size());
+    ++next;
+  }
+
+  // What was saved reads back as saved: every key is there with the text written for it, as far
+  // as the reader's dropping of blanks and quotes allows.
+  quorvel::Preferences reloaded;
+  warnings.clear();
+  quorvel::LoadKavoPrefs(saved, reloaded, &warnings);
+  quorvel::LoadPrefs(saved, reloaded, &warnings);
+  Check(reloaded.updateT == prefs.updateT && reloaded.act == prefs.act &&
+        reloaded.awayprefOwnMessage == prefs.awayprefOwnMessage && reloaded.port == prefs.port);
+  for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
+    Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
+  }
+  return 0;
+}
