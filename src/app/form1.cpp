@@ -27,20 +27,6 @@
 namespace quorvel {
 namespace {
 
-// Section "KAVO" is applied to the controls in this order, so that each control's reaction sees
-// the controls applied before it.
-constexpr std::string_view kKavoApplyOrder[] = {
-    "act",          "ttimeJ",         "artistJ",    "songJ",   "statusJ",  "timeJ",
-    "replaceII",    "replaceIIblock", "profileact", "awayact", "awaypref", "launchcheck",
-    "launchpath",   "limit",          "artistW",    "songW",   "statusW",  "timeW",
-    "ttimeW",       "artist",         "status",     "song",    "time",     "ttime",
-    "artistN",      "statusN",        "songN",      "timeN",   "ttimeN",   "artistF",
-    "songF",        "ttimeF",         "statusF",    "timeF",   "updateT",  "repBufferCheck",
-    "repBufferText"};
-
-constexpr std::string_view kFieldKeys[kMediaFieldCount] = {"artist", "song", "status", "time",
-                                                           "ttime"};
-
 constexpr const char* kPageNames[kPageCount] = {"Events", "Preferences", "Replace",
                                                 "Replace Continued", "About"};
 
@@ -56,9 +42,9 @@ std::optional<int> WholeNumber(const QString& text) {
 }
 
 std::optional<std::uint16_t> PortNumber(const QString& text) {
-  const std::optional<int> value = WholeNumber(text);
-  if (!value || *value < 1 || *value > 65535) return std::nullopt;
-  return static_cast<std::uint16_t>(*value);
+  Preferences prefs;
+  prefs.port = text.toStdString();
+  return PortNumber(prefs);
 }
 
 int CheckValue(const QCheckBox* box) {
@@ -183,10 +169,10 @@ void Form1::ConnectReactions() {
   connect(tray_, &SysTray::restoreRequested, this, &Form1::RestoreFromTray);
 }
 
-void Form1::Bind(ProxyControl& proxy, MonitorPort& monitor, PrefsStore& store) {
+void Form1::Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings) {
   proxy_ = &proxy;
   monitor_ = &monitor;
-  store_ = &store;
+  settings_ = &settings;
   monitor_->SetTitleListener([this](const std::string& title) { setWindowTitle(FromUtf8(title)); });
 }
 
@@ -203,8 +189,21 @@ bool Form1::TrayAvailable() const {
 
 void Form1::FormLoad() {
   if (monitor_ != nullptr) monitor_->ResetForStartUp();
-  LoadKavoPrefs();
-  LoadPrefs();
+
+  // Each stored value is set into its control in the file's load order, so that every control's
+  // reaction runs and sees the controls set before it. Without a file the defaults stay.
+  const std::optional<Preferences> file = settings_ != nullptr ? settings_->Load() : std::nullopt;
+  if (file) {
+    loaded_ = *file;
+    for (const PrefKey key : kKavoLoadOrder) ApplyKey(key, loaded_);
+  }
+  // The interval box and the timer agree with the spin position even when nothing changed.
+  prefsText_[1]->setText(QString::number(kSpinMax - prefsScroll_->value()));
+  if (const auto interval = WholeNumber(prefsText_[1]->text())) SetCheckTimerInterval(*interval);
+  if (file) {
+    for (const PrefKey key : kPrefsLoadOrder) ApplyKey(key, loaded_);
+  }
+
   if (prefsChk_[3]->checkState() == Qt::Checked) tray_->Add();
   const QList<QListWidgetItem*> events =
       master_list_->findItems(QString::fromLatin1(kPageNames[0]), Qt::MatchExactly);
@@ -215,61 +214,79 @@ void Form1::FormLoad() {
   if (prefsChk_[4]->checkState() == Qt::Checked) ShellExec(prefsText_[2]->text());
 }
 
-void Form1::LoadKavoPrefs() {
-  Preferences prefs = loaded_;
-  if (store_ != nullptr && store_->LoadKavo(prefs)) {
-    loaded_ = prefs;
-    for (const std::string_view key : kKavoApplyOrder) ApplyKavoKey(key, prefs);
-  }
-  // The interval box and the timer agree with the spin position even when nothing changed.
-  prefsText_[1]->setText(QString::number(kSpinMax - prefsScroll_->value()));
-  if (const auto interval = WholeNumber(prefsText_[1]->text())) SetCheckTimerInterval(*interval);
-}
-
-void Form1::LoadPrefs() {
-  if (store_ == nullptr || !store_->LoadPrefs(loaded_)) return;
-  prefsText_[0]->setText(FromUtf8(loaded_.port));
-  SetCheckValue(prefsChk_[3], loaded_.minimize);
-}
-
-void Form1::ApplyKavoKey(std::string_view key, const Preferences& prefs) {
-  if (key == "act") return SetCheckValue(prefsChk_[0], prefs.act);
-  if (key == "profileact") return SetCheckValue(prefsChk_[1], prefs.profileact);
-  if (key == "awayact") return SetCheckValue(prefsChk_[2], prefs.awayact);
-  if (key == "awaypref") {
-    // The two buttons exclude each other: selecting one clears the other.
-    prefsRad_[prefs.awayprefOwnMessage ? 0 : 1]->setChecked(true);
-    return;
-  }
-  if (key == "launchcheck") return SetCheckValue(prefsChk_[4], prefs.launchcheck);
-  if (key == "launchpath") return prefsText_[2]->setText(FromUtf8(prefs.launchpath));
-  if (key == "updateT") return prefsScroll_->setValue(prefs.updateT);
-  if (key == "limit") return SetCheckValue(repCheck_, prefs.limit);
-  if (key == "repBufferCheck") return SetCheckValue(repCheck2_, prefs.repBufferCheck);
-  if (key == "repBufferText") return repText_[15]->setText(FromUtf8(prefs.repBufferText));
-  if (key == "replaceII") return repIIToken_->setText(FromUtf8(prefs.replaceII));
-  if (key == "replaceIIblock")
-    return repIIBlock_->setPlainText(BlockToEditor(prefs.replaceIIblock));
-
-  for (std::size_t i = 0; i < kMediaFieldCount; ++i) {
-    const std::string_view base = kFieldKeys[i];
-    if (!key.starts_with(base)) continue;
-    const std::string_view suffix = key.substr(base.size());
-    const FieldPrefs& field = prefs.fields[i];
-    if (suffix.empty()) return repText_[i]->setText(FromUtf8(field.token));
-    if (suffix == "F") return SetListIndex(repFormat_[i], field.caseIndex);
-    if (suffix == "N") return repText_[5 + i]->setText(FromUtf8(field.length));
-    if (suffix == "W") return repText_[10 + i]->setText(FromUtf8(field.pad));
-    if (suffix == "J") return SetComboText(repFormat_[5 + i], FromUtf8(field.justification));
+void Form1::ApplyKey(PrefKey key, const Preferences& prefs) {
+  const int field = InfoOf(key).field;
+  const auto i = static_cast<std::size_t>(field < 0 ? 0 : field);
+  switch (key) {
+    case PrefKey::kPort:
+      return prefsText_[0]->setText(FromUtf8(prefs.port));
+    case PrefKey::kMinimize:
+      return SetCheckValue(prefsChk_[3], prefs.minimize);
+    case PrefKey::kBind:
+      return;  // no control: kept in loaded_
+    case PrefKey::kAct:
+      return SetCheckValue(prefsChk_[0], prefs.act);
+    case PrefKey::kProfileact:
+      return SetCheckValue(prefsChk_[1], prefs.profileact);
+    case PrefKey::kAwayact:
+      return SetCheckValue(prefsChk_[2], prefs.awayact);
+    case PrefKey::kAwaypref:
+      // The two buttons exclude each other: selecting one clears the other.
+      return prefsRad_[prefs.awayprefOwnMessage ? 0 : 1]->setChecked(true);
+    case PrefKey::kLaunchcheck:
+      return SetCheckValue(prefsChk_[4], prefs.launchcheck);
+    case PrefKey::kLaunchpath:
+      return prefsText_[2]->setText(FromUtf8(prefs.launchpath));
+    case PrefKey::kUpdateT:
+      return prefsScroll_->setValue(prefs.updateT);
+    case PrefKey::kLimit:
+      return SetCheckValue(repCheck_, prefs.limit);
+    case PrefKey::kRepBufferCheck:
+      return SetCheckValue(repCheck2_, prefs.repBufferCheck);
+    case PrefKey::kRepBufferText:
+      return repText_[15]->setText(FromUtf8(prefs.repBufferText));
+    case PrefKey::kReplaceII:
+      return repIIToken_->setText(FromUtf8(prefs.replaceII));
+    case PrefKey::kReplaceIIblock:
+      return repIIBlock_->setPlainText(BlockToEditor(prefs.replaceIIblock));
+    case PrefKey::kArtist:
+    case PrefKey::kSong:
+    case PrefKey::kStatus:
+    case PrefKey::kTime:
+    case PrefKey::kTtime:
+      return repText_[i]->setText(FromUtf8(prefs.fields[i].token));
+    case PrefKey::kArtistF:
+    case PrefKey::kSongF:
+    case PrefKey::kStatusF:
+    case PrefKey::kTimeF:
+    case PrefKey::kTtimeF:
+      return SetListIndex(repFormat_[i], prefs.fields[i].caseIndex);
+    case PrefKey::kArtistN:
+    case PrefKey::kSongN:
+    case PrefKey::kStatusN:
+    case PrefKey::kTimeN:
+    case PrefKey::kTtimeN:
+      return repText_[5 + i]->setText(FromUtf8(prefs.fields[i].length));
+    case PrefKey::kArtistW:
+    case PrefKey::kSongW:
+    case PrefKey::kStatusW:
+    case PrefKey::kTimeW:
+    case PrefKey::kTtimeW:
+      return repText_[10 + i]->setText(FromUtf8(prefs.fields[i].pad));
+    case PrefKey::kArtistJ:
+    case PrefKey::kSongJ:
+    case PrefKey::kStatusJ:
+    case PrefKey::kTimeJ:
+    case PrefKey::kTtimeJ:
+      return SetComboText(repFormat_[5 + i], FromUtf8(prefs.fields[i].justification));
   }
 }
 
 void Form1::FormUnload() {
   if (unloaded_) return;
   unloaded_ = true;
-  if (store_ != nullptr) store_->SaveKavo(ControlValues());
+  if (settings_ != nullptr) settings_->Save(ControlValues());
   if (tray_->IsPresent()) tray_->Remove();
-  if (store_ != nullptr) store_->SavePrefs(ControlValues());
   if (proxy_ != nullptr) proxy_->StopListen();
   checkTimer_.stop();
   emit unloaded();

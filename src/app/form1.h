@@ -13,9 +13,9 @@
 #include <array>
 #include <functional>
 #include <string>
-#include <string_view>
 
 #include "app/preferences.h"
+#include "app/prefs_keys.h"
 #include "app/window_services.h"
 #include "media/format_settings.h"
 #include "monitor/event_log.h"
@@ -52,15 +52,15 @@ class Form1 : public QWidget,
   ~Form1() override;
 
   // The relay, the monitor and the settings file. Called once, before FormLoad.
-  void Bind(ProxyControl& proxy, MonitorPort& monitor, PrefsStore& store);
+  void Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings);
 
   // Start-up: resets the capture state, loads the settings into the controls (their reactions
   // run), shows the tray icon when asked, shows the Events page, listens on the port in the port
   // box and launches the client when asked.
   void FormLoad();
 
-  // Closing: saves section "KAVO", removes the tray icon, saves section "prefs", stops listening,
-  // stops the timer and emits unloaded(). Runs once; later calls do nothing.
+  // Closing: saves the settings, removes the tray icon, stops listening, stops the timer and emits
+  // unloaded(). Runs once; later calls do nothing.
   void FormUnload();
   bool IsUnloaded() const { return unloaded_; }
 
@@ -118,16 +118,14 @@ class Form1 : public QWidget,
   bool repText_KeyPress(int index, const QKeyEvent& key) const;  // true: the key passes
   void RestoreFromTray();
 
-  void LoadKavoPrefs();
-  void LoadPrefs();
-  void ApplyKavoKey(std::string_view key, const Preferences& prefs);
+  void ApplyKey(PrefKey key, const Preferences& prefs);
   void SetCheckTimerInterval(int milliseconds);
   bool TrayAvailable() const;
 
   EventLog& log_;
   ProxyControl* proxy_ = nullptr;
   MonitorPort* monitor_ = nullptr;
-  PrefsStore* store_ = nullptr;
+  SettingsFile* settings_ = nullptr;
   Preferences loaded_;  // what was read; carries the values that have no control
   bool unloaded_ = false;
   QString lastPortText_ = QStringLiteral("3131");  // the last text accepted as a port

@@ -4,10 +4,12 @@
 // Small interfaces, so that the window is built and tested apart from their implementations.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "app/preferences.h"
+#include "app/prefs_store.h"
 #include "proxy/proxy_host.h"
 
 namespace quorvel {
@@ -43,15 +45,28 @@ class MonitorPortFor : public MonitorPort {
 };
 
 // The settings file, read once while the window loads and written once while it closes.
-class PrefsStore {
+class SettingsFile {
  public:
-  virtual ~PrefsStore() = default;
-  // Reads section "KAVO" into `prefs`; false (and `prefs` untouched) when there is no file.
-  virtual bool LoadKavo(Preferences& prefs) = 0;
-  // Reads section "prefs" into `prefs`; false (and `prefs` untouched) when there is no file.
-  virtual bool LoadPrefs(Preferences& prefs) = 0;
-  virtual void SaveKavo(const Preferences& prefs) = 0;
-  virtual void SavePrefs(const Preferences& prefs) = 0;
+  virtual ~SettingsFile() = default;
+  // Both sections, or nothing when there is no file (the controls then keep their defaults).
+  virtual std::optional<Preferences> Load() = 0;
+  // Writes both sections.
+  virtual void Save(const Preferences& prefs) = 0;
+};
+
+// prefs.ini on disk.
+class PrefsStoreFile : public SettingsFile {
+ public:
+  explicit PrefsStoreFile(PrefsStore& store) : store_(store) {}
+  std::optional<Preferences> Load() override {
+    Preferences prefs = store_.Load();
+    if (!store_.FileFound()) return std::nullopt;
+    return prefs;
+  }
+  void Save(const Preferences& prefs) override { store_.Save(prefs); }
+
+ private:
+  PrefsStore& store_;
 };
 
 }  // namespace quorvel

@@ -55,43 +55,26 @@ class MonitorDouble {
   Journal& journal_;
 };
 
-class MemoryStore : public PrefsStore {
+class MemorySettings : public SettingsFile {
  public:
-  explicit MemoryStore(Journal& journal) : journal_(journal) {}
+  explicit MemorySettings(Journal& journal) : journal_(journal) {}
 
-  bool LoadKavo(Preferences& prefs) override {
-    journal_.push_back("LoadKavo");
-    if (!file) return false;
-    prefs = *file;  // a whole value; the window takes section "KAVO" from it
-    return true;
+  std::optional<Preferences> Load() override {
+    journal_.push_back("Load");
+    return file;
   }
-  bool LoadPrefs(Preferences& prefs) override {
-    journal_.push_back("LoadPrefs");
-    if (!file) return false;
-    prefs.port = file->port;
-    prefs.minimize = file->minimize;
-    prefs.bind = file->bind;
-    return true;
-  }
-  void SaveKavo(const Preferences& prefs) override {
-    journal_.push_back("SaveKavo" + TrayNote());
-    savedKavo = prefs;
-  }
-  void SavePrefs(const Preferences& prefs) override {
-    journal_.push_back("SavePrefs" + TrayNote());
-    savedPrefs = prefs;
+  void Save(const Preferences& prefs) override {
+    journal_.push_back(tray == nullptr     ? "Save"
+                       : tray->isVisible() ? "Save (tray shown)"
+                                           : "Save (no tray)");
+    saved = prefs;
   }
 
   std::optional<Preferences> file;  // nothing: there is no settings file
-  std::optional<Preferences> savedKavo;
-  std::optional<Preferences> savedPrefs;
+  std::optional<Preferences> saved;
   const QSystemTrayIcon* tray = nullptr;  // noted at each save when set
 
  private:
-  std::string TrayNote() const {
-    if (tray == nullptr) return "";
-    return tray->isVisible() ? " (tray shown)" : " (no tray)";
-  }
   Journal& journal_;
 };
 

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -64,7 +65,7 @@ class WindowTest : public ::testing::Test {
   RecordingProxy proxy{journal};
   MonitorDouble monitor{journal};
   MonitorPortFor<MonitorDouble> monitorPort{monitor};
-  MemoryStore store{journal};
+  MemorySettings store{journal};
   EventLog log;
   bool trayAvailable = true;
   std::unique_ptr<Form1> form;  // destroyed first: it observes the log
@@ -110,8 +111,8 @@ TEST_F(WindowTest, APortChangeWaitsForTheNextStartWhileTheClientIsConnected) {
   EXPECT_THAT(log.Lines(), IsEmpty());
 
   form->FormUnload();
-  ASSERT_TRUE(store.savedPrefs);
-  EXPECT_EQ(store.savedPrefs->port, "");
+  ASSERT_TRUE(store.saved);
+  EXPECT_EQ(store.saved->port, "");
 }
 
 TEST_F(WindowTest, APortChangeGoesThroughWhenTheActiveSlotIsGone) {
@@ -164,10 +165,9 @@ TEST_F(WindowTest, ClosingWhilePendingEventsRunLeavesTheListenerStopped) {
   PrefsText(0)->setText(QStringLiteral("4000"));
 
   // The close ran between stopping and restarting: the listener must not come back.
-  EXPECT_THAT(journal, ElementsAre("StopListen", "SaveKavo (tray shown)", "SavePrefs (no tray)",
-                                   "StopListen"));
-  ASSERT_TRUE(store.savedPrefs);
-  EXPECT_EQ(store.savedPrefs->port, "4000");
+  EXPECT_THAT(journal, ElementsAre("StopListen", "Save (tray shown)", "StopListen"));
+  ASSERT_TRUE(store.saved);
+  EXPECT_EQ(store.saved->port, "4000");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -418,7 +418,7 @@ TEST_F(WindowTest, LoadingWithoutAFileKeepsTheDefaultsAndListens) {
   store.file = std::nullopt;
   form->FormLoad();
 
-  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "LoadKavo", "LoadPrefs", "StartListen 3131"));
+  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "Load", "StartListen 3131"));
   EXPECT_THAT(log.Lines(), IsEmpty());
   ExpectSame(form->ControlValues(), Preferences{});
   EXPECT_EQ(PrefsText(1)->text(), "5000");
@@ -439,8 +439,8 @@ TEST_F(WindowTest, LoadingAppliesEveryStoredValueWithItsReaction) {
 
   ExpectSame(form->ControlValues(), StoredValues());
   // The stored port restarted the listener while the settings loaded; then the load listened.
-  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "LoadKavo", "LoadPrefs", "StopListen",
-                                   "StartListen 4000", "StartListen 4000"));
+  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "Load", "StopListen", "StartListen 4000",
+                                   "StartListen 4000"));
   EXPECT_THAT(log.Lines(), ElementsAre("1 x Port Changed"));
   // The spin position set the interval box and the timer.
   EXPECT_EQ(PrefsText(1)->text(), "1000");
@@ -472,7 +472,7 @@ TEST_F(WindowTest, AStoredPortThatIsNotANumberKeepsTheDefault) {
   store.file = stored;
   form->FormLoad();
   EXPECT_EQ(PrefsText(0)->text(), "3131");
-  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "LoadKavo", "LoadPrefs", "StartListen 3131"));
+  EXPECT_THAT(journal, ElementsAre("ResetForStartUp", "Load", "StartListen 3131"));
 }
 
 TEST_F(WindowTest, LoadingLaunchesTheClientWhenAskedAndGoesOnSilentlyWhenItCannot) {
@@ -525,21 +525,63 @@ TEST_F(WindowTest, ClosingSavesBothSectionsRemovesTheIconThenStopsListening) {
   form->close();
   form->FormUnload();
 
-  EXPECT_THAT(journal, ElementsAre("SaveKavo (tray shown)", "SavePrefs (no tray)", "StopListen"));
+  EXPECT_THAT(journal, ElementsAre("Save (tray shown)", "StopListen"));
+  EXPECT_FALSE(Tray()->isVisible());
   EXPECT_EQ(unloadedSignals, 1);
-  ASSERT_TRUE(store.savedKavo);
-  EXPECT_EQ(store.savedKavo->updateT, kSpinMax);  // an interval of 0
-  EXPECT_EQ(store.savedKavo->fields[2].caseIndex, -1);
+  ASSERT_TRUE(store.saved);
+  EXPECT_EQ(store.saved->updateT, kSpinMax);  // an interval of 0
+  EXPECT_EQ(store.saved->fields[2].caseIndex, -1);
   EXPECT_FALSE(Timer()->isActive());
 }
 
 TEST_F(WindowTest, ClosingKeepsValuesThatHaveNoControl) {
   Load(StoredValues());
   form->FormUnload();
-  ASSERT_TRUE(store.savedKavo && store.savedPrefs);
-  ExpectSame(*store.savedKavo, StoredValues());
-  EXPECT_EQ(store.savedPrefs->bind, "127.0.0.2");
-  EXPECT_THAT(journal, ElementsAre("SaveKavo (no tray)", "SavePrefs (no tray)", "StopListen"));
+  ASSERT_TRUE(store.saved);
+  ExpectSame(*store.saved, StoredValues());
+  EXPECT_EQ(store.saved->bind, "127.0.0.2");
+  EXPECT_THAT(journal, ElementsAre("Save (no tray)", "StopListen"));
+}
+
+TEST_F(WindowTest, SettingsRoundTripThroughPrefsIni) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+  QFile ini(path);
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write(
+      "[KAVO]\r\nact=1\r\nawayact=0\r\nawaypref=False\r\nartist=$A\r\nartistF=2\r\n"
+      "songJ=Right\r\nreplaceIIblock=one<BR>two\r\nupdateT=30767\r\nnote=kept\r\n"
+      "[prefs]\r\nport=4100\r\nminimize=0\r\n");
+  ini.close();
+
+  PrefsStore prefsStore(path);
+  PrefsStoreFile file(prefsStore);
+  SetUp();
+  form->Bind(proxy, monitorPort, file);
+  form->FormLoad();
+  EXPECT_EQ(RepText(0)->text(), "$A");
+  EXPECT_EQ(Get<QComboBox>(QStringLiteral("repFormat_0"))->currentIndex(), kCaseFirstCap);
+  EXPECT_EQ(Get<QComboBox>(QStringLiteral("repFormat_6"))->currentText(), "Right");
+  EXPECT_EQ(Get<QPlainTextEdit>(QStringLiteral("repIIText_1"))->toPlainText(), "one\ntwo");
+  EXPECT_EQ(PrefsText(1)->text(), "2000");
+  EXPECT_TRUE(PrefsRad(1)->isChecked());
+  EXPECT_FALSE(PrefsRad(1)->isEnabled());
+  EXPECT_EQ(PrefsText(0)->text(), "4100");
+  EXPECT_EQ(journal.back(), "StartListen 4100");
+  EXPECT_FALSE(Tray()->isVisible());
+
+  PrefsText(1)->setText(QStringLiteral("0"));
+  RepText(7)->setText(QStringLiteral("15"));
+  form->FormUnload();
+
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  const QByteArray saved = ini.readAll();
+  EXPECT_TRUE(saved.contains("updateT=32767\r\n")) << saved.toStdString();
+  EXPECT_TRUE(saved.contains("statusN=15\r\n"));
+  EXPECT_TRUE(saved.contains("replaceIIblock=one<BR>two\r\n"));
+  EXPECT_TRUE(saved.contains("note=kept\r\n"));
+  EXPECT_TRUE(saved.contains("port=4100\r\nminimize=0\r\n"));
 }
 
 // ---------------------------------------------------------------------------------------------
