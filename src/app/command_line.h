@@ -3,12 +3,19 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 namespace quorvel {
 
 struct CommandLine {
   bool headless = false;
+  bool nowPlaying = false;     // --now-playing: print the filled template and exit
+  QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
+  QString player;              // --player NAME: the media player backend or MPRIS player name
   QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini
+  // --port N: listen on N for this run only.
+  std::optional<std::uint16_t> port;
 };
 
 // Parses `arguments` (argv as Qt sees it). Handles --help and --version itself by printing and

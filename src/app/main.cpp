@@ -1,11 +1,21 @@
 #include <QCoreApplication>
 
 #include "app/command_line.h"
+#include "app/fd_limit.h"
+#include "app/headless_monitor.h"
+#include "app/now_playing.h"
 
 int main(int argc, char* argv[]) {
+  quorvel::RaiseOpenFileLimit();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
-  quorvel::ParseCommandLine(QCoreApplication::arguments());
+  const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
+  if (line.nowPlaying) {
+    return quorvel::RunNowPlaying(line, quorvel::Preferences{});
+  }
+  if (line.headless) {
+    return quorvel::RunHeadlessMonitor(line);
+  }
   return 0;
 }

@@ -39,6 +39,36 @@ class TrafficMonitor : public ProxyHost {
 
   // Called with the new window title (" [ name ] - Quorvel") whenever a login reply arrives.
   void SetTitleListener(std::function<void(const std::string&)> listener);
+
+  // The capture state: the client's latest profile frame and latest other set-user-information
+  // frame, as sent; whether a composed profile or away message may stand at the server.
+  const Bytes& CapturedProfile() const { return capturedProfile_; }
+  const Bytes& CapturedAway() const { return capturedAway_; }
+  bool ProfileRewritten() const { return profileRewritten_; }
+  bool AwayRewritten() const { return awayRewritten_; }
+
+  // The frame to send in place of the captured away frame (the capture itself when there is
+  // nothing to compose).
+  Bytes ComposeAwayFrame();
+
+ private:
+  void InspectSetUserInfo(SlotIndex index, Bytes& data);
+  void ApplyFakeAway(Bytes& data);
+  void UpdateProfile();
+  void UpdateAway();
+
+  ProxyControl& proxy_;
+  Composer& composer_;
+  const UpdateSettings& settings_;
+  EventLog& log_;
+  std::function<void(const std::string&)> titleListener_;
+
+  Bytes capturedProfile_;
+  Bytes capturedAway_;
+  bool profileRewritten_ = false;
+  bool awayRewritten_ = false;
+  SlotIndex activeSlot_ = 0;
+  Bytes screenName_;
 };
 
 }  // namespace quorvel

@@ -94,7 +94,8 @@ TEST(EventLog, NestedCallsFromObserversLeaveItConsistent) {
   log.SetObserver(&observer);
   log.ListAdd("first");
   log.ListAdd("nested");
-  EXPECT_THAT(observer.seen, ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear"));
+  EXPECT_THAT(observer.seen,
+              ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear"));
   EXPECT_EQ(log.LineCount(), 0);
   log.ListAdd("nested");
   EXPECT_THAT(log.Lines(), ElementsAre("1 x nested"));

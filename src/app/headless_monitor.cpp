@@ -1,0 +1,84 @@
+#include "app/headless_monitor.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/headless.h"
+#include "app/monitor_session.h"
+#include "app/prefs_location.h"
+#include "app/prefs_store.h"
+#include "media/player_factory.h"
+
+namespace quorvel {
+namespace {
+
+void PrintLine(const std::string& text) {
+  const std::string line = text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+// The relay's host: the session's traffic monitor, whose timer stops when the event loop ends so
+// that no update goes out while the connections close.
+class SessionHost : public ProxyHost {
+ public:
+  SessionHost(ProxyControl& proxy, MediaPlayer& player, const Preferences& prefs)
+      : session_(proxy, player, prefs, PrintLine) {
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                     QCoreApplication::instance(), [this] { session_.SetInterval(0); });
+  }
+
+  void IncomingAIM(SlotIndex index, Bytes& data) override {
+    session_.Host().IncomingAIM(index, data);
+  }
+  void OutgoingAIM(SlotIndex index, Bytes& data) override {
+    session_.Host().OutgoingAIM(index, data);
+  }
+  void IncomingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
+    session_.Host().IncomingData(index, port, data);
+  }
+  void OutgoingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
+    session_.Host().OutgoingData(index, port, data);
+  }
+  void SocketEvent(SlotIndex index, const std::string& description) override {
+    session_.Host().SocketEvent(index, description);
+  }
+
+ private:
+  MonitorSession session_;
+};
+
+}  // namespace
+
+int RunHeadlessMonitor(const CommandLine& line) {
+  PrefsStore store(PrefsPath(line.prefsPath));
+  const Preferences prefs = store.Load();
+
+  std::unique_ptr<MediaPlayer> player;
+  try {
+    player = MakeMediaPlayer(line.player.toStdString());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+
+  HeadlessOptions options;
+  options.bind_address = prefs.bind;
+  if (line.port) {
+    options.port = *line.port;
+  } else {
+    bool ok = false;
+    const uint port = QString::fromStdString(prefs.port).trimmed().toUInt(&ok);
+    if (ok && port >= 1 && port <= 65535) options.port = static_cast<std::uint16_t>(port);
+  }
+
+  return RunHeadless(options, [&](ProxyControl& proxy, auto) -> std::unique_ptr<ProxyHost> {
+    return std::make_unique<SessionHost>(proxy, *player, prefs);
+  });
+}
+
+}  // namespace quorvel

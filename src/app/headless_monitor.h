@@ -1,0 +1,12 @@
+#pragma once
+// `quorvel --headless`: the relay with the traffic monitor as its host, the settings of prefs.ini,
+// the update timer, and every event-log change and title change printed on standard output.
+
+#include "app/command_line.h"
+
+namespace quorvel {
+
+// Runs until SIGINT or SIGTERM; returns the exit status.
+int RunHeadlessMonitor(const CommandLine& line);
+
+}  // namespace quorvel

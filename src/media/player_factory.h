@@ -1,0 +1,21 @@
+#pragma once
+// The media player backend chosen by name.
+
+#include <memory>
+#include <string_view>
+
+#include "media/media_player.h"
+
+namespace quorvel {
+
+// `choice`:
+//   ""             the platform's own: MPRIS on the session bus, or Winamp on Windows
+//   "none"         no player: tokens stay as typed
+//   "winamp"       Winamp's window (Windows only)
+//   "mpris"        any MPRIS player on the session bus, one that is playing preferred
+//   "mpris:NAME"   the MPRIS player NAME (org.mpris.MediaPlayer2.NAME or one of its instances)
+//   "NAME"         any other word: the same as "mpris:NAME"
+// Throws Error for a backend that this build does not have.
+std::unique_ptr<MediaPlayer> MakeMediaPlayer(std::string_view choice);
+
+}  // namespace quorvel

@@ -1,0 +1,112 @@
+#pragma once
+// The asynchronous TCP socket that the relay is written against. One implementation runs on the
+// Qt event loop (QtSocket); tests drive the relay through a scriptable fake. Everything happens on
+// one thread: notifications are delivered one at a time from the event loop, and an operation
+// never raises a notification of its own socket from inside the call.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "wire/bytes.h"
+
+namespace quorvel {
+
+enum class SocketState {
+  kClosed,
+  kListening,
+  kConnecting,
+  kConnected,
+  kClosing,
+  kError,
+};
+
+// Identifies one pending incoming connection between ConnectionRequest and Accept.
+using RequestId = std::int64_t;
+
+// The notifications of a connection socket. Each is delivered from the event loop.
+class SocketObserver {
+ public:
+  virtual ~SocketObserver() = default;
+  // An outgoing connection stands.
+  virtual void OnConnect() = 0;
+  // Bytes are available; bytesTotal counts every unread byte, including those left unread after
+  // earlier notifications. The next notification comes when more bytes arrive.
+  virtual void OnDataArrival(std::size_t bytesTotal) = 0;
+  // The peer closed the connection. Bytes it sent before closing may still be unread.
+  virtual void OnClose() = 0;
+  // A failure on the socket, for example a refused or failed connect.
+  virtual void OnError(const std::string& description) = 0;
+  // Some queued bytes were written; bytesRemaining are still queued.
+  virtual void OnSendProgress(std::size_t bytesRemaining) = 0;
+};
+
+class AsyncSocket {
+ public:
+  virtual ~AsyncSocket() = default;
+
+  virtual void SetObserver(SocketObserver* observer) = 0;
+
+  virtual SocketState State() const = 0;
+  // The port this socket is connected (or connecting) to; 0 when none.
+  virtual std::uint16_t RemotePort() const = 0;
+  // The peer's IPv4 address in dotted decimal (the address being connected to while connecting,
+  // the last one tried after a failed connect); empty when none.
+  virtual std::string RemoteHostIP() const = 0;
+
+  // Starts connecting (closing any earlier connection first). A failure, immediate or later,
+  // arrives as an Error notification; an implementation that cannot start at all throws Error.
+  virtual void Connect(const std::string& host, std::uint16_t port) = 0;
+  // Takes over the pending incoming connection `id`; the socket is then connected. Throws Error
+  // when the request no longer exists.
+  virtual void Accept(RequestId id) = 0;
+
+  // Queues bytes to be sent in order; does not wait. Throws Error when not connected.
+  virtual void SendData(BytesView data) = 0;
+  // Bytes queued and not yet written.
+  virtual std::size_t BytesPending() const = 0;
+
+  // Unread bytes available now.
+  virtual std::size_t BytesAvailable() const = 0;
+  // Up to `maximum` of the available bytes, copied and left in place.
+  virtual Bytes PeekData(std::size_t maximum) = 0;
+  // Removes and returns up to `maximum` of the available bytes.
+  virtual Bytes GetData(std::size_t maximum = static_cast<std::size_t>(-1)) = 0;
+
+  // Closes the socket at once as far as its owner can tell: the state is closed and no further
+  // notification comes. Bytes already queued are still written before the connection ends.
+  // Closing a closed socket is harmless.
+  virtual void Close() = 0;
+};
+
+class ListenerObserver {
+ public:
+  virtual ~ListenerObserver() = default;
+  // A client connects. A request that is not accepted before this returns is dropped.
+  virtual void OnConnectionRequest(RequestId id) = 0;
+  // Accepting a client failed (for example, no descriptors left); the listener keeps listening.
+  virtual void OnAcceptError(const std::string& description) = 0;
+};
+
+class AsyncListener {
+ public:
+  virtual ~AsyncListener() = default;
+  virtual void SetObserver(ListenerObserver* observer) = 0;
+  // Starts listening on address:port (port 0 picks a free one). Throws Error on failure.
+  virtual void Listen(const std::string& address, std::uint16_t port) = 0;
+  virtual void Close() = 0;
+  virtual bool IsListening() const = 0;
+  // The port actually listened on; 0 when not listening.
+  virtual std::uint16_t LocalPort() const = 0;
+};
+
+// Creates the sockets of one relay; Accept takes over requests of listeners from the same factory.
+class SocketFactory {
+ public:
+  virtual ~SocketFactory() = default;
+  virtual std::unique_ptr<AsyncSocket> CreateSocket() = 0;
+  virtual std::unique_ptr<AsyncListener> CreateListener() = 0;
+};
+
+}  // namespace quorvel
