@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 
 #include "app/form1.h"
 
@@ -50,6 +51,13 @@ TEST(WindowLayout, EveryPageRendersWithItsControlsInsideAndApart) {
   Form1 form(log);
   form.show();
   EXPECT_EQ(form.size(), QSize(457, 161));  // 6855 by 2415 twips
+  EXPECT_EQ(form.windowTitle(), " [ Not Signed On ] - Quorvel");
+  // The icon is drawn from the program's resources, for the window and the tray alike.
+  EXPECT_FALSE(form.windowIcon().pixmap(32, 32).isNull());
+  const auto* tray = form.findChild<QSystemTrayIcon*>(QStringLiteral("SysTray"));
+  ASSERT_NE(tray, nullptr);
+  EXPECT_FALSE(tray->icon().pixmap(32, 32).isNull());
+  EXPECT_EQ(tray->toolTip(), " Quorvel ");
 
   auto* pages = form.findChild<QListWidget*>(QStringLiteral("master_list"));
   ASSERT_NE(pages, nullptr);
