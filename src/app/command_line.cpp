@@ -43,6 +43,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
   CommandLine line;
   line.nowPlaying = parser.isSet(nowPlaying);
+  line.prefsPath = parser.value(prefsOption);
   line.player = parser.value(player);
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > (line.nowPlaying ? 1 : 0)) {

@@ -5,6 +5,8 @@
 #include "app/fd_limit.h"
 #include "app/headless_monitor.h"
 #include "app/now_playing.h"
+#include "app/prefs_location.h"
+#include "app/prefs_store.h"
 #include "app/window_main.h"
 
 int main(int argc, char* argv[]) {
@@ -13,8 +15,9 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
+  quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
   if (line.nowPlaying) {
-    return quorvel::RunNowPlaying(line, quorvel::Preferences{});
+    return quorvel::RunNowPlaying(line, prefs.Load());
   }
   if (line.headless) {
     return quorvel::RunHeadlessMonitor(line);

@@ -10,7 +10,6 @@
 namespace quorvel {
 namespace {
 
-using ::testing::ElementsAre;
 using testing::RecordingProxy;
 using testing::SnacFrame;
 using testing::SwitchablePlayer;
@@ -23,26 +22,6 @@ Preferences WithInterval(int ms) {
   Preferences prefs;
   prefs.updateT = kSpinMax - ms;
   return prefs;
-}
-
-TEST(MonitorSession, PrintsEachLogChangeAndTitleAsItsLine) {
-  RecordingProxy proxy;
-  SwitchablePlayer player;
-  const Preferences prefs = WithInterval(0);
-  std::vector<std::string> printed;
-  MonitorSession session(proxy, player, prefs, [&](const std::string& s) { printed.push_back(s); });
-  EXPECT_FALSE(session.TimerActive());
-
-  Bytes reply = SnacFrame(0x17, 3, Tlv(1, "me"));
-  Bytes buddy = SnacFrame(3, 0x0B,
-                          "\x03"
-                          "bob");
-  session.Host().IncomingAIM(1, reply);
-  session.Host().IncomingAIM(1, buddy);
-  session.Host().IncomingAIM(1, buddy);
-  session.Host().SocketEvent(1, "Local Socket Closed");
-  EXPECT_THAT(printed, ElementsAre(" [ me ] - Quorvel", "1 x Update bob", "2 x Update bob",
-                                   "1 x Socket (1): Local Socket Closed"));
 }
 
 TEST(MonitorSession, TimerTicksAtTheIntervalAndZeroStopsIt) {

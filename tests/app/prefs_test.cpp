@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
 #include <string>
@@ -408,6 +409,20 @@ TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   EXPECT_FALSE(store.Save(Preferences{}));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
   EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+TEST_F(PrefsTest, NowPlayingReadsTheFileNamedByPrefsAndNeverWritesIt) {
+  const QString path = PathOf("chosen.ini");
+  const Bytes file = "[KAVO]\r\nupdateT=soon\r\n";
+  WriteAll(path, file);
+  QProcess quorvel;
+  quorvel.start(QStringLiteral(QUORVEL_BINARY),
+                {QStringLiteral("--prefs"), path, QStringLiteral("--now-playing"),
+                 QStringLiteral("--player"), QStringLiteral("none")});
+  ASSERT_TRUE(quorvel.waitForFinished(30000));
+  const std::string err = quorvel.readAllStandardError().toStdString();
+  EXPECT_NE(err.find("chosen.ini: [KAVO] updateT=\"soon\""), std::string::npos) << err;
+  EXPECT_EQ(ReadAll(path), file);
 }
 
 TEST(PrefsLocation, BesideTheProgramWhenPossibleElseConfigFolder) {

@@ -292,6 +292,11 @@ class DescriptorHog {
 };
 
 TEST_F(RelayTest, RunningOutOfDescriptorsFailsOneClientAndSparesTheRest) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer runtime needs descriptors of its own to check memory (it reports false type
+  // errors when none are left), so this runs in the plain build only.
+  GTEST_SKIP() << "needs free descriptors for the sanitizer runtime";
+#endif
   Fd server = ListenOn("127.0.0.1", 0);
   const std::uint16_t port = LocalPort(server.get());
   Run([&] {

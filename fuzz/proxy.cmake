@@ -1,0 +1,2 @@
+quorvel_fuzzer(fuzz_proxy SOURCES fuzz_proxy.cpp LIBS quorvel_proxy)
+target_include_directories(fuzz_proxy PRIVATE ${PROJECT_SOURCE_DIR}/tests)
