@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <memory>
 
 #include "app/command_line.h"
 #include "app/fd_limit.h"
@@ -6,10 +7,11 @@
 #include "app/now_playing.h"
 #include "app/prefs_location.h"
 #include "app/prefs_store.h"
+#include "app/window_main.h"
 
 int main(int argc, char* argv[]) {
   quorvel::RaiseOpenFileLimit();
-  QCoreApplication app(argc, argv);
+  const std::unique_ptr<QCoreApplication> app = quorvel::MakeApplication(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
@@ -20,5 +22,5 @@ int main(int argc, char* argv[]) {
   if (line.headless) {
     return quorvel::RunHeadlessMonitor(line, prefs);
   }
-  return 0;
+  return quorvel::RunWindow(line);
 }
