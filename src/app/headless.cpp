@@ -1,29 +1,22 @@
 #include "app/headless.h"
 
-#include <malloc.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "app/termination_signals.h"
 #include "proxy/aim_proxy.h"
 #include "proxy/forwarding_host.h"
 #include "proxy/qt_socket.h"
 
 namespace quorvel {
 namespace {
-
-// Signals are turned into a byte on a socket pair, read on the event loop.
-int signal_fds[2] = {-1, -1};
-
-void OnSignal(int /*signal*/) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(signal_fds[1], &byte, 1);
-}
 
 void PrintEvent(SlotIndex index, const std::string& description) {
   const std::string line = SocketEventLine(index, description) + "\n";
@@ -36,18 +29,15 @@ void PrintEvent(SlotIndex index, const std::string& description) {
 int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost) {
   // Relayed chunks are up to a few hundred KiB. Served from the heap and kept there once freed,
   // they are not mapped, zero-filled and unmapped again for every chunk.
+#if defined(__GLIBC__)
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
   mallopt(M_TRIM_THRESHOLD, 16 << 20);
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_fds) != 0) {
-    std::perror("socketpair");
+#endif
+  TerminationSignals terminations;
+  if (!terminations.IsActive()) {
+    std::perror("cannot catch SIGINT and SIGTERM");
     return 1;
   }
-  struct sigaction action = {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
   QtSocketFactory factory;
@@ -57,11 +47,9 @@ int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost) {
       makeHost ? makeHost(proxy, PrintEvent) : std::make_unique<ForwardingHost>(proxy, PrintEvent);
   proxy.SetHost(host.get());
 
-  QSocketNotifier notifier(signal_fds[0], QSocketNotifier::Read);
-  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-    char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::read(signal_fds[0], &byte, 1);
-    notifier.setEnabled(false);
+  bool closing = false;
+  QObject::connect(&terminations, &TerminationSignals::received, [&] {
+    if (std::exchange(closing, true)) return;
     if (options.on_close) options.on_close();
     proxy.StopListen();
     QCoreApplication::quit();
