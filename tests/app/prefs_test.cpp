@@ -1,22 +1,31 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "app/ini_file.h"
-#include "app/prefs_keys.h"
 #include "app/prefs_location.h"
 #include "app/prefs_store.h"
 
 namespace quorvel {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 Bytes ReadAll(const QString& path) {
   QFile file(path);
@@ -50,22 +59,18 @@ TEST_F(PrefsTest, OriginalFileLoadsInOrderAndIsWrittenBackUnchanged) {
   PrefsStore store(File("prefs.ini", kOriginalFile));
   std::vector<PrefKey> applied;
   const Preferences p = store.Load([&](PrefKey key) { applied.push_back(key); });
-  EXPECT_TRUE(store.FileFound());
-  EXPECT_TRUE(store.Warnings().empty());
-  EXPECT_EQ(std::tie(p.port, p.minimize, p.bind, p.act, p.profileact, p.awayact,
-                     p.awayprefOwnMessage, p.launchcheck, p.launchpath, p.updateT, p.limit),
-            std::make_tuple("4000", 0, "127.0.0.1", 1, 1, 0, false, 1,
-                            "C:\\Program Files\\AIM\\aim.exe", 22767, 1));
-  EXPECT_EQ(std::tie(p.repBufferCheck, p.repBufferText, p.replaceII, p.replaceIIblock),
-            std::make_tuple(1, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
+  EXPECT_TRUE(store.FileFound() && store.Warnings().empty());
+  EXPECT_EQ(std::tie(p.port, p.minimize, p.bind, p.awayact, p.awayprefOwnMessage, p.launchpath,
+                     p.updateT, p.repBufferText, p.replaceII, p.replaceIIblock),
+            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
+                            22767, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
   std::string fields;  // token, case, length, pad, justification of each media field
-  for (const FieldPrefs& f : p.fields) {
+  for (const FieldPrefs& f : p.fields)
     fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
               f.justification + ';';
-  }
   EXPECT_EQ(fields,
             "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
-  // The callback runs once per key, after its value is stored: "KAVO" keys, then "prefs".
+  // The callback runs once per key in load order: "KAVO" keys, then "prefs".
   std::vector<PrefKey> order(kKavoLoadOrder.begin(), kKavoLoadOrder.end());
   order.insert(order.end(), kPrefsLoadOrder.begin(), kPrefsLoadOrder.end());
   EXPECT_EQ(applied, order);
@@ -103,12 +108,11 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
           "[prefs]\r\nport=3131\r\nminimize=1\r\nbind=127.0.0.1\r\n");
   const Preferences p = store.Load();
-  EXPECT_TRUE(store.FileFound());
   EXPECT_TRUE(store.Warnings().empty());
   EXPECT_EQ(p.replaceIIblock, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
-  EXPECT_EQ(std::tie(p.fields[1].pad, p.fields[4].caseIndex, p.awayprefOwnMessage, p.act, p.port),
-            std::make_tuple("", -1, false, 0, "3131"));
-  EXPECT_EQ(p.IntervalMs(), 0);
+  EXPECT_EQ(std::make_tuple(p.fields[1].pad, p.fields[4].caseIndex, p.IntervalMs(),
+                            p.awayprefOwnMessage, p.act, p.port),
+            std::make_tuple("", -1, 0, false, 0, "3131"));
 }
 
 TEST_F(PrefsTest, HandEditedValuesLoadOrAreRefusedAndReportedOnce) {
@@ -122,7 +126,6 @@ TEST_F(PrefsTest, HandEditedValuesLoadOrAreRefusedAndReportedOnce) {
       {"[KAVO]\nact=1\n", PrefKey::kUpdateT, "27767", ""},  // ... a missing number is not
       {"[PREFS]\nport=08080\n", PrefKey::kPort, "08080", ""},
       {"[KAVO]\nlaunchpath=\" C:\\a b \" \n", PrefKey::kLaunchpath, " C:\\a b ", ""},
-      {"[KAVO]\nlaunchpath=\"x'\n", PrefKey::kLaunchpath, "\"x'", ""},
       {"[KAVO]\nlaunchpath=''x''\n", PrefKey::kLaunchpath, "'x'", ""},
       {"[KAVO]\nlaunchpath=a=b\nlaunchpath=c\n", PrefKey::kLaunchpath, "a=b", ""},
       {"[KAVO]\nupdateT=abc\nupdateT=99\n", PrefKey::kUpdateT, "27767", "] updateT=\"abc\""},
@@ -137,14 +140,12 @@ TEST_F(PrefsTest, HandEditedValuesLoadOrAreRefusedAndReportedOnce) {
   };
   for (const auto& [file, key, loaded, warning] : cases) {
     SCOPED_TRACE(file);
-    PrefsStore store(File("prefs.ini", file));
     testing::internal::CaptureStderr();
-    const Preferences p = store.Load();
+    EXPECT_EQ(PrefText(PrefsStore(File("prefs.ini", file)).Load(), key), loaded);
     const std::string reported = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(PrefText(p, key), loaded);
-    EXPECT_EQ(store.Warnings().size(), *warning == '\0' ? 0u : 1u) << reported;
-    EXPECT_NE(reported.find(warning), std::string::npos) << reported;
-    EXPECT_EQ(reported.find(warning), reported.rfind(warning)) << reported;  // once
+    // A refused value is reported on one line of its own; an accepted one not at all.
+    EXPECT_THAT(reported, HasSubstr(warning));
+    EXPECT_EQ(std::count(reported.begin(), reported.end(), '\n'), *warning == '\0' ? 0 : 1);
   }
 }
 
@@ -157,16 +158,12 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
   p.port = "5000";
   ASSERT_TRUE(store.Save(p));
   // Every line kept in order, the port changed in place, new keys after the last filled line.
-  const Bytes saved = ReadAll(store.Path());
-  EXPECT_TRUE(
-      saved.starts_with("\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\n"
-                        "repBufferCheck=0\n"))
-      << saved;
-  EXPECT_TRUE(
-      saved.ends_with("updateT=27767\n\n[Other]\nartist=not ours\njunk without equals\n"
-                      "[prefs]\nPort =5000\nminimize=1\nbind=127.0.0.1\n\n[kavo]\nact=0"))
-      << saved;
-  EXPECT_EQ(saved.find('\r'), Bytes::npos);
+  EXPECT_THAT(
+      ReadAll(store.Path()),
+      AllOf(StartsWith("\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\nrepBufferCheck=0\n"),
+            EndsWith("updateT=27767\n\n[Other]\nartist=not ours\njunk without equals\n[prefs]\n"
+                     "Port =5000\nminimize=1\nbind=127.0.0.1\n\n[kavo]\nact=0"),
+            Not(HasSubstr("\r"))));
   // Only the first section of a name counts, and "artist" of another program is not ours.
   const Preferences again = store.Load();
   EXPECT_EQ(std::tie(again.act, again.fields[0].token), std::make_tuple(1, ""));
@@ -187,13 +184,25 @@ TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
+TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
+  const QString path = File("prefs.ini", "[KAVO]\r\nact=1\r\n");
+  const pid_t child = fork();
+  if (child == 0) {
+    WriteFileAtomically(path, Bytes(100000, 'x'), nullptr, [] { _exit(42); });
+    _exit(1);  // not reached when the hook runs
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << status;
+  EXPECT_EQ(ReadAll(path), "[KAVO]\r\nact=1\r\n");
+}
+
 TEST_F(PrefsTest, NowPlayingReadsTheFileNamedByPrefsAndNeverWritesIt) {
   const Bytes file = "[KAVO]\r\nupdateT=soon\r\n";
   const QString path = File("chosen.ini", file);
   QProcess quorvel;
   quorvel.start(QStringLiteral(QUORVEL_BINARY),
-                {QStringLiteral("--prefs"), path, QStringLiteral("--now-playing"),
-                 QStringLiteral("--player"), QStringLiteral("none")});
+                {"--prefs", path, "--now-playing", "--player", "none"});
   ASSERT_TRUE(quorvel.waitForFinished(30000));
   const std::string err = quorvel.readAllStandardError().toStdString();
   EXPECT_NE(err.find("chosen.ini: [KAVO] updateT=\"soon\""), std::string::npos) << err;
