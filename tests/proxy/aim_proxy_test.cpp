@@ -2,7 +2,6 @@
 
 #include "proxy/aim_proxy.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,6 +13,7 @@
 #include "proxy/forwarding_host.h"
 #include "test_bytes.h"
 #include "wire/error.h"
+#include "wire/word.h"
 
 namespace quorvel {
 namespace {
@@ -24,15 +24,12 @@ using testing::Hex;
 using testing::ToHex;
 using Lines = std::vector<std::string>;
 
-Bytes Word(std::size_t value) {
-  return {static_cast<char>((value >> 8) & 0xFF), static_cast<char>(value & 0xFF)};
-}
 // A SOCKS4 CONNECT for 192.0.2.10:port.
-Bytes Request(std::size_t port, const std::string& userId = "u") {
-  return Hex("04 01") + Word(port) + Hex("C0 00 02 0A") + userId + '\0';
+Bytes Request(int port, const std::string& userId = "u") {
+  return Hex("04 01") + IntToWord(port) + Hex("C0 00 02 0A") + userId + '\0';
 }
-Bytes Frame(std::size_t seq, std::size_t size, char fill = 'x') {
-  return Hex("2A 02") + Word(seq) + Word(size) + Bytes(size, fill);
+Bytes Frame(int seq, std::size_t size, char fill = 'x') {
+  return Hex("2A 02") + IntToWord(seq) + WordLenString(Bytes(size, fill));
 }
 
 // A relay listening on the fake network. As its host it records every event as a line and the
@@ -45,7 +42,7 @@ struct Rig : ProxyHost {
   FakeSocket& Local(SlotIndex i) { return static_cast<FakeSocket&>(proxy.LocalSocks(i)); }
   FakeSocket& Remote(SlotIndex i) { return static_cast<FakeSocket&>(proxy.RemoteSocks(i)); }
   // A new client with its server connection standing; events and bytes so far are cleared.
-  SlotIndex Relaying(std::size_t port = 5190) {
+  SlotIndex Relaying(int port = 5190) {
     const SlotIndex i = proxy.CreateSock();  // where the next client goes
     net.ClientConnects();
     Local(i).Arrive(Request(port));
@@ -99,11 +96,8 @@ TEST(Proxy, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListen) {
   r.Local(1).PeerCloses();
   EXPECT_EQ(r.events, Lines{"Socket (1): Local Socket Closed"});
   for (SlotIndex i : {-1, 0, 1, 3}) EXPECT_FALSE(r.proxy.Connection(i)) << i;
-  r.net.ClientConnects();
-  EXPECT_TRUE(r.proxy.Connection(1));
+  EXPECT_EQ(r.Relaying(), 1);
   EXPECT_EQ(r.proxy.UpperBound(), 2);
-  r.Local(1).Arrive(Request(5190));
-  r.Remote(1).CompleteConnect();
   r.proxy.AIMToServer(1, f);
   EXPECT_EQ(ToHex(r.Remote(1).TakeSent()), "2A 02 00 01 00 00 2A 02 00 02 00 00");
 
@@ -129,7 +123,6 @@ TEST(Proxy, RequestIsTakenOnlyOnceCompleteWhereverItIsSplit) {
     r.net.ClientConnects();
     r.Local(1).Arrive(stream.substr(0, cut));
     r.Local(1).Arrive(stream.substr(cut));
-    EXPECT_EQ(r.Remote(1).connects, 1);
     r.Remote(1).CompleteConnect();
     EXPECT_EQ(ToHex(r.Local(1).TakeSent()), "04 5A 14 46 C0 00 02 0A");
     // The frame sent behind the request is relayed once the server connection stands.
@@ -140,7 +133,7 @@ TEST(Proxy, RequestIsTakenOnlyOnceCompleteWhereverItIsSplit) {
 
 TEST(Proxy, RequestsReachTheirDestinationOnAnyPortAndJunkIsDropped) {
   Rig r;
-  for (const std::size_t port : {80u, 32768u, 65535u}) {
+  for (const int port : {80, 32768, 65535}) {
     const SlotIndex i = r.Relaying(port);
     EXPECT_EQ(r.Remote(i).RemotePort(), port);
     r.Local(i).Arrive("hi");
@@ -168,7 +161,7 @@ TEST(Proxy, FramesSplitAtEveryByteComeOutWholeAndInOrderOnBothSides) {
       source.Arrive(stream.substr(0, cut));
       source.Arrive(stream.substr(cut));
       EXPECT_EQ(r.payloads, frames);
-      EXPECT_THAT(r.events[0], ::testing::StartsWith(server ? "IncomingAIM" : "OutgoingAIM"));
+      EXPECT_EQ(r.events[0].substr(0, 11), server ? "IncomingAIM" : "OutgoingAIM");
       // Bytes that do not start a frame go out as one chunk, with everything behind them.
       source.Arrive("AB" + frames[0]);
       EXPECT_EQ(r.events.back(), (server ? "IncomingData" : "OutgoingData") +
@@ -193,7 +186,7 @@ TEST(Proxy, BytesSentBeforeACloseReachTheOtherSideThenItCloses) {
   }
 }
 
-TEST(Proxy, FramesAreRenumberedAndSizedPerSlotAndDirection) {
+TEST(Proxy, FramesAreRenumberedAndSizedPerSlotAndDirectionWrappingAfter65534) {
   Rig r;
   const SlotIndex i = r.Relaying(), j = r.Relaying();
   const struct {
@@ -215,20 +208,14 @@ TEST(Proxy, FramesAreRenumberedAndSizedPerSlotAndDirection) {
   }
   EXPECT_EQ(r.events,
             Lines{"Socket (1): Local Send Failure: Frame is shorter than its 6-byte header"});
-  Bytes f = Frame(0x5555, 0);
-  r.proxy.ServerToAIM(i, f);
-  r.proxy.AIMToServer(j, f);
-  EXPECT_EQ(ToHex(r.Local(i).TakeSent() + r.Remote(j).TakeSent()),
-            "2A 02 00 01 00 00 2A 02 00 01 00 00");
-}
-
-TEST(Proxy, SequenceWrapsFrom65534ToZeroNeverSendingFFFF) {
-  Rig r;
-  const SlotIndex i = r.Relaying();
+  // The other direction and the other slot count on their own; the count wraps from 65534 to 0,
+  // never sending FF FF.
   Bytes f;
   for (int k = 0; k < 65536; ++k) r.proxy.ServerToAIM(i, f);
   EXPECT_EQ(ToHex(r.Local(i).TakeSent().substr(65533 * 6)),
             "2A 02 FF FE 00 00 2A 02 00 00 00 00 2A 02 00 01 00 00");
+  r.proxy.AIMToServer(j, f);
+  EXPECT_EQ(ToHex(r.Remote(j).TakeSent()), "2A 02 00 01 00 00");
 }
 
 TEST(Proxy, FailuresAreReportedWithTheirPrefix) {
@@ -251,11 +238,10 @@ TEST(Proxy, FailuresAreReportedWithTheirPrefix) {
   r.Local(1).Arrive(Request(5190));
   r.Remote(1).FailConnect("Connection refused");
   r.net.AcceptFails("Too many open files");
-  r.net.listener->close_failure = "stuck";
+  r.net.listener->failure = "Address already in use";
   r.proxy.StopListen();
-  r.net.listener->close_failure.clear();
-  r.net.listener->listen_failure = "Address already in use";
   r.proxy.StartListen(1);
+  r.net.listener->failure.clear();
   std::erase_if(r.events, [](const std::string& e) { return e.rfind("Socket (", 0) != 0; });
   EXPECT_EQ(
       r.events,
@@ -266,7 +252,7 @@ TEST(Proxy, FailuresAreReportedWithTheirPrefix) {
              "Socket (1): Connecting: 192.0.2.10",
              "Socket (1): Socket Error: Connection refused (192.0.2.10)",
              "Socket (0): Remote Socket Failure: Too many open files",
-             "Socket (0): Stop Listen Failure: stuck",
+             "Socket (0): Stop Listen Failure: Address already in use",
              "Socket (0): Start Listen Failure: Address already in use"}));
 }
 
@@ -278,8 +264,8 @@ TEST(Proxy, ArrivalsDuringAHandlerWaitForItToFinish) {
   };
   r.net.ClientConnects();
   r.Local(1).Arrive(Request(5190));
-  EXPECT_EQ(r.Remote(1).connects, 1);
   r.Remote(1).CompleteConnect();
+  EXPECT_EQ(r.Remote(1).RemotePort(), 5190);
   EXPECT_EQ(r.Remote(1).TakeSent(), Request(80));
 
   // A handler that lets pending events run: more bytes arrive on the same socket meanwhile.

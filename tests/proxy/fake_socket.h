@@ -22,7 +22,6 @@ class FakeSocket : public AsyncSocket {
   std::uint16_t RemotePort() const override { return port_; }
   std::string RemoteHostIP() const override { return ip_; }
   void Connect(const std::string& host, std::uint16_t port) override {
-    ++connects;
     ip_ = host;
     port_ = port;
     state_ = SocketState::kConnecting;
@@ -77,8 +76,7 @@ class FakeSocket : public AsyncSocket {
   Bytes TakeSent() { return std::exchange(sent, Bytes()); }
   const Bytes& Unread() const { return inbox_; }
 
-  Bytes sent;        // what the relay sent, until taken
-  int connects = 0;  // Connect calls
+  Bytes sent;  // what the relay sent, until taken
 
  private:
   SocketObserver* observer_ = nullptr;
@@ -93,12 +91,12 @@ class FakeListener : public AsyncListener {
  public:
   void SetObserver(ListenerObserver* o) override { observer = o; }
   void Listen(const std::string& addr, std::uint16_t port) override {
-    if (!listen_failure.empty()) throw Error(listen_failure);
+    if (!failure.empty()) throw Error(failure);
     address = addr;
     port_ = port;
   }
   void Close() override {
-    if (!close_failure.empty()) throw Error(close_failure);
+    if (!failure.empty()) throw Error(failure);
     port_ = 0;
   }
   bool IsListening() const override { return port_ != 0; }
@@ -106,7 +104,7 @@ class FakeListener : public AsyncListener {
 
   ListenerObserver* observer = nullptr;
   std::string address;
-  std::string listen_failure, close_failure;  // non-empty: Listen or Close throws this
+  std::string failure;  // non-empty: Listen and Close throw this
 
  private:
   std::uint16_t port_ = 0;
