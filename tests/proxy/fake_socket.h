@@ -124,9 +124,6 @@ class FakeNetwork : public SocketFactory {
     listener->observer->OnConnectionRequest(++last_id);
     return true;
   }
-  void AcceptFails(const std::string& description) {
-    listener->observer->OnAcceptError(description);
-  }
 
   FakeListener* listener = nullptr;  // the last one created
   RequestId last_id = 0;
