@@ -93,40 +93,35 @@ class FakeListener : public AsyncListener {
   void Listen(const std::string& addr, std::uint16_t port) override {
     if (!failure.empty()) throw Error(failure);
     address = addr;
-    port_ = port;
+    listening_port = port;
   }
   void Close() override {
     if (!failure.empty()) throw Error(failure);
-    port_ = 0;
+    listening_port = 0;
   }
-  bool IsListening() const override { return port_ != 0; }
-  std::uint16_t LocalPort() const override { return port_; }
+  bool IsListening() const override { return listening_port != 0; }
+  std::uint16_t LocalPort() const override { return listening_port; }
 
   ListenerObserver* observer = nullptr;
   std::string address;
+  std::uint16_t listening_port = 0;
   std::string failure;  // non-empty: Listen and Close throw this
-
- private:
-  std::uint16_t port_ = 0;
 };
 
 class FakeNetwork : public SocketFactory {
  public:
   std::unique_ptr<AsyncSocket> CreateSocket() override { return std::make_unique<FakeSocket>(); }
   std::unique_ptr<AsyncListener> CreateListener() override {
-    auto made = std::make_unique<FakeListener>();
-    listener = made.get();
-    return made;
+    return std::unique_ptr<AsyncListener>(listener = new FakeListener());
   }
   // A client connects to the listener (false when it is not listening).
   bool ClientConnects() {
     if (!listener->IsListening()) return false;
-    listener->observer->OnConnectionRequest(++last_id);
+    listener->observer->OnConnectionRequest(1);
     return true;
   }
 
   FakeListener* listener = nullptr;  // the last one created
-  RequestId last_id = 0;
 };
 
 }  // namespace quorvel::testing
