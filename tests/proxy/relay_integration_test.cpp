@@ -1,468 +1,219 @@
-// The relay on the Qt event loop over real loopback sockets: a SOCKS4 test client and a test
-// server talk through it from a second thread while the main thread runs the event loop.
+// The relay on the Qt event loop over real loopback sockets, with its SOCKS4 test clients and test
+// servers on the same loop; then the headless program, run as a child process.
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <algorithm>
-#include <atomic>
+#include <QTimer>
 #include <csignal>
 #include <functional>
-#include <mutex>
-#include <random>
-#include <thread>
-#include <vector>
+#include <memory>
 
-#include "loopback.h"
 #include "proxy/aim_proxy.h"
 #include "proxy/forwarding_host.h"
 #include "proxy/qt_socket.h"
-#include "test_bytes.h"
+#include "wire/word.h"
 
 namespace quorvel {
 namespace {
 
-using namespace quorvel::testing;
+using ::testing::Contains;
+using ::testing::StartsWith;
+using Socket = std::unique_ptr<QTcpSocket>;
 
-std::string Frame(std::uint16_t seq, std::size_t size, char fill = 'x') {
-  std::string f = {0x2A,
-                   0x02,
-                   static_cast<char>(seq >> 8),
-                   static_cast<char>(seq & 0xFF),
-                   static_cast<char>(size >> 8),
-                   static_cast<char>(size & 0xFF)};
-  return f + std::string(size, fill);
-}
-
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string out(n, '\0');
-  for (char& c : out) c = static_cast<char>(gen() & 0xFF);
-  return out;
-}
-
-// Joins a writer thread at scope exit; if the test gave up early, the writer's socket is shut
-// down first so that a blocked send returns.
-class Joiner {
- public:
-  Joiner(std::thread& thread, int fd) : thread_(thread), fd_(fd) {}
-  ~Joiner() {
-    if (!thread_.joinable()) return;
-    if (!done_) ::shutdown(fd_, SHUT_RDWR);
-    thread_.join();
+// Runs the event loop until `done` holds or `ms` pass; returns whether it holds.
+bool Until(const std::function<bool()>& done, int ms = 60000) {
+  QDeadlineTimer deadline(ms);
+  while (!done() && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);  // main's timer ticks
   }
-  void Done() { done_ = true; }
+  return done();
+}
 
- private:
-  std::thread& thread_;
-  int fd_;
-  bool done_ = false;
-};
+// `count` bytes from `s`, or (count 0) everything until the peer closes.
+QByteArray Read(QTcpSocket& s, qint64 count = 0) {
+  QByteArray got;
+  Until([&] {
+    got += count > 0 ? s.read(count - got.size()) : s.readAll();
+    return count > 0 ? got.size() == count : s.state() == QAbstractSocket::UnconnectedState;
+  });
+  return got;
+}
+
+QByteArray Frame(int seq, int size, char fill = 'x') {
+  return QByteArray::fromStdString("\x2A\x02" + IntToWord(seq) +
+                                   WordLenString(Bytes(static_cast<std::size_t>(size), fill)));
+}
+QByteArray Socks4Request(const QTcpServer& to) {
+  const quint32 ip = to.serverAddress().toIPv4Address();
+  return QByteArray::fromStdString("\x04\x01" + IntToWord(to.serverPort()) +
+                                   IntToWord(static_cast<int>(ip >> 16)) +
+                                   IntToWord(static_cast<int>(ip & 0xFFFF)) + "tester" + '\0');
+}
+
+// A test server on 127.0.0.1 at a free port, or at `port` (5190) on the first 127.0.0.x where that
+// port is free.
+std::unique_ptr<QTcpServer> Listen(quint16 port = 0) {
+  auto server = std::make_unique<QTcpServer>();
+  for (int x = port == 0 ? 1 : 2; x < 250 && !server->isListening(); ++x) {
+    server->listen(QHostAddress(QStringLiteral("127.0.0.%1").arg(x)), port);
+  }
+  return server;
+}
+// The server's next connection, reading at most `buffer` bytes ahead of the test (0: no limit).
+QTcpSocket& Accept(QTcpServer& server, qint64 buffer = 0) {
+  EXPECT_TRUE(Until([&] { return server.hasPendingConnections(); }, 5000));
+  QTcpSocket* s = server.nextPendingConnection();
+  s->setReadBufferSize(buffer);
+  return *s;
+}
+Socket ConnectTo(quint16 port, const QByteArray& request = {}) {
+  auto s = std::make_unique<QTcpSocket>();
+  s->connectToHost(QHostAddress::LocalHost, port);
+  s->write(request);
+  return s;
+}
 
 class RelayTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    proxy_.SetHost(&host_);
-    proxy_.StartListen(0);
-    port_ = proxy_.ListeningPort();
-    ASSERT_NE(port_, 0) << Events();
-  }
-  void TearDown() override { proxy_.StopListen(); }
-
-  // Runs `body` on a second thread while this thread runs the event loop; `tick` runs on this
-  // thread between event batches.
-  void Run(const std::function<void()>& body, const std::function<void()>& tick = {}) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-      try {
-        body();
-      } catch (const std::exception& e) {
-        ADD_FAILURE() << "test thread: " << e.what() << "\nevents:\n" << Events();
-      }
-      done = true;
-    });
-    QDeadlineTimer deadline(60000);
-    while (!done && !deadline.hasExpired()) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-      if (tick) tick();
-    }
-    worker.join();
-  }
-
-  std::string Events() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::string all;
-    for (const auto& e : events_) all += e + "\n";
-    return all;
-  }
-  bool HasEvent(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::find(events_.begin(), events_.end(), text) != events_.end();
-  }
-  bool HasEventStarting(const std::string& prefix) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::any_of(events_.begin(), events_.end(),
-                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-  }
-  // Waits (on the test thread) until the event loop has raised an event starting with `prefix`.
-  void WaitForEvent(const std::string& prefix) {
-    QDeadlineTimer deadline(kIoTimeoutMs);
-    while (!HasEventStarting(prefix)) {
-      if (deadline.hasExpired()) throw std::runtime_error("no event " + prefix);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-
-  // A client through the relay to ip:port, with the SOCKS4 handshake done.
-  Fd Through(const std::string& ip, std::uint16_t port) {
-    Fd client = ConnectTo("127.0.0.1", port_);
-    SendAll(client.get(), Socks4Request(ip, port));
-    const std::string reply = RecvExactly(client.get(), 8);
-    const std::string expected = Socks4Request(ip, port).substr(2, 6);
-    if (reply != std::string{0x04, 0x5A} + expected) {
-      throw std::runtime_error("unexpected reply " + ToHex(reply));
-    }
+  RelayTest() { proxy_.StartListen(0); }
+  // A client connected through the relay to `server`, the grant checked.
+  Socket Through(const QTcpServer& server) {
+    const QByteArray request = Socks4Request(server);
+    Socket client = ConnectTo(proxy_.ListeningPort(), request);
+    EXPECT_EQ(Read(*client, 8).toHex(' '), ("\x04\x5A" + request.mid(2, 6)).toHex(' '));
     return client;
   }
 
   QtSocketFactory factory_;
-  AIMProxy proxy_{factory_};
-  std::mutex mutex_;
+  AIMProxy proxy_{factory_, &host_};
   std::vector<std::string> events_;
   ForwardingHost host_{proxy_, [this](SlotIndex i, const std::string& d) {
-                         std::lock_guard<std::mutex> lock(mutex_);
                          events_.push_back(SocketEventLine(i, d));
                        }};
-  std::uint16_t port_ = 0;
 };
 
-TEST_F(RelayTest, OscarFramesAreRenumberedInBothDirections) {
-  auto [server, ip] = ListenOnFreeLoopback(5190);
-  Run([&, &server = server, &ip = ip] {
-    Fd client = ConnectTo("127.0.0.1", port_);
-    // The request arrives in two segments.
-    const std::string request = Socks4Request(ip, 5190, "screenname");
-    SendAll(client.get(), request.substr(0, 5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    SendAll(client.get(), request.substr(5));
-    Fd up = AcceptOne(server.get());
-    EXPECT_EQ(ToHex(RecvExactly(client.get(), 8)), "04 5A 14 46 " + ToHex(request.substr(4, 4)));
+TEST_F(RelayTest, OscarFramesAreRenumberedAndLongBurstsKeepFlowingUpToTheClose) {
+  auto server = Listen(5190);
+  Socket client = Through(*server);
+  QTcpSocket& up = Accept(*server, 65536);
+  up.write(Frame(0x9999, 5, 's') + Frame(0x9999, 65535, 't'));
+  EXPECT_TRUE(Read(*client, 11 + 65541) == Frame(1, 5, 's') + Frame(2, 65535, 't'));
 
-    const std::string out = Frame(0x1000, 10, 'a') + Frame(0x2000, 0) + Frame(7, 1000, 'c');
-    SendAll(client.get(), out.substr(0, 3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    SendAll(client.get(), out.substr(3, 500));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    SendAll(client.get(), out.substr(503));
-    EXPECT_EQ(RecvExactly(up.get(), out.size()),
-              Frame(1, 10, 'a') + Frame(2, 0) + Frame(3, 1000, 'c'));
-
-    SendAll(up.get(), Frame(0x9999, 5, 's') + Frame(0x9999, 65535, 't'));
-    EXPECT_EQ(RecvExactly(client.get(), 11 + 65541), Frame(1, 5, 's') + Frame(2, 65535, 't'));
-  });
-  EXPECT_TRUE(HasEvent("Socket (1): Connecting: " + ip)) << Events();
+  // Far more than the relay buffers, in frames whose boundaries fall anywhere in its buffer, while
+  // the server reads nothing for a while; the client closes as soon as all is written.
+  QByteArray sent, expected;
+  for (int k = 0; k < 150000; ++k) {
+    sent += Frame(0x7777, k % 97, static_cast<char>('a' + k % 26));
+    expected += Frame((k + 1) % 65535, k % 97, static_cast<char>('a' + k % 26));
+  }
+  client->write(sent);
+  client->disconnectFromHost();
+  Until([] { return false; }, 1000);
+  up.setReadBufferSize(0);
+  EXPECT_TRUE(Read(up) == expected);
 }
 
-TEST_F(RelayTest, LongBurstsOfSmallFramesKeepFlowing) {
-  auto [server, ip] = ListenOnFreeLoopback(5190);
-  Run([&, &server = server, &ip = ip] {
-    Fd client = Through(ip, 5190);
-    Fd up = AcceptOne(server.get());
-    // Far more than the relay buffers, in frames whose boundaries fall anywhere in its buffer.
-    std::string sent, expected;
-    for (int k = 0; k < 150000; ++k) {
-      const std::size_t size = static_cast<std::size_t>(k % 97);
-      sent += Frame(0x7777, size, static_cast<char>('a' + k % 26));
-      expected +=
-          Frame(static_cast<std::uint16_t>((k + 1) % 65535), size, static_cast<char>('a' + k % 26));
-    }
-    std::thread writer([&] { SendAll(client.get(), sent); });
-    Joiner joiner(writer, client.get());
-    // The server reads nothing for a while: the relay holds back and its buffers fill up.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const std::string got = RecvExactly(up.get(), expected.size());
-    joiner.Done();
-    EXPECT_TRUE(got == expected);
-  });
-}
-
-TEST_F(RelayTest, RawPortCarriesEveryByteBothWays) {
-  Fd server = ListenOn("127.0.0.1", 0);
-  const std::uint16_t port = LocalPort(server.get());
-  Run([&] {
-    Fd client = Through("127.0.0.1", port);
-    Fd up = AcceptOne(server.get());
-    for (unsigned round = 0; round < 16; ++round) {
-      const std::string there = RandomBytes(65536, round);
-      const std::string back = RandomBytes(65536, round + 100);
-      SendAll(client.get(), there);
-      ASSERT_EQ(RecvExactly(up.get(), there.size()), there);
-      SendAll(up.get(), back);
-      ASSERT_EQ(RecvExactly(client.get(), back.size()), back);
-    }
-  });
-}
-
-TEST_F(RelayTest, EverythingSentBeforeACloseArrives) {
-  auto [oscar, ip] = ListenOnFreeLoopback(5190);
-  Fd raw = ListenOn("127.0.0.1", 0);
-  const std::uint16_t rawPort = LocalPort(raw.get());
-  Run([&, &oscar = oscar, &ip = ip] {
-    // Server to client, framed: the server writes 4000 frames and closes at once.
-    {
-      Fd client = Through(ip, 5190);
-      Fd up = AcceptOne(oscar.get());
-      std::string sent, expected;
-      for (int k = 0; k < 4000; ++k) {
-        sent += Frame(0xAAAA, 1000, static_cast<char>('a' + k % 26));
-        expected += Frame(static_cast<std::uint16_t>(k + 1), 1000, static_cast<char>('a' + k % 26));
-      }
-      const int upFd = up.get();
-      std::thread writer([&] {
-        SendAll(up.get(), sent);
-        up.Reset();
-      });
-      Joiner joiner(writer, upFd);
-      const std::string got = RecvUntilEnd(client.get());
-      joiner.Done();
-      EXPECT_EQ(got.size(), expected.size());
-      EXPECT_TRUE(got == expected);
-    }
-    // Client to server, raw: the client writes 8 MiB and closes at once.
-    {
-      Fd client = Through("127.0.0.1", rawPort);
-      Fd up = AcceptOne(raw.get());
-      const std::string sent = RandomBytes(8 << 20, 7);
-      const int clientFd = client.get();
-      std::thread writer([&] {
-        SendAll(client.get(), sent);
-        client.Reset();
-      });
-      Joiner joiner(writer, clientFd);
-      const std::string got = RecvUntilEnd(up.get());
-      joiner.Done();
-      EXPECT_EQ(got.size(), sent.size());
-      EXPECT_TRUE(got == sent);
-    }
-  });
+TEST_F(RelayTest, SlowReaderHoldsBackTheServerAndThenGetsEverythingUpToTheClose) {
+  auto server = Listen();
+  Socket client = Through(*server);
+  client->setReadBufferSize(65536);
+  QTcpSocket& up = Accept(*server);
+  QByteArray sent;
+  for (int k = 0; sent.size() < (32 << 20); ++k) sent += QByteArray::number(k) + ',';
+  up.write(sent);
+  up.disconnectFromHost();
+  // Nothing is read for a while: the server is held back, and the relay's queue stays bounded.
+  Until([] { return false; }, 1500);
+  EXPECT_GT(up.bytesToWrite(), 0);
+  EXPECT_LE(proxy_.LocalSocks(1).BytesPending(),
+            AIMProxy::kPauseAbove + 2 * QtSocketFactory::kReadBufferSize);
+  client->setReadBufferSize(0);
+  EXPECT_TRUE(Read(*client) == sent);
 }
 
 TEST_F(RelayTest, RefusedConnectClosesTheClientWithoutAReply) {
-  std::uint16_t deadPort = 0;
-  {
-    Fd probe = ListenOn("127.0.0.1", 0);
-    deadPort = LocalPort(probe.get());
-  }
-  Run([&] {
-    Fd client = ConnectTo("127.0.0.1", port_);
-    SendAll(client.get(), Socks4Request("127.0.0.1", deadPort));
-    EXPECT_EQ(RecvUntilEnd(client.get()), "");
-  });
-  EXPECT_TRUE(HasEventStarting("Socket (1): Socket Error: ")) << Events();
-  EXPECT_TRUE(HasEventStarting("Socket (1): Socket Error: Connection refused (127.0.0.1)"))
-      << Events();
+  Socket client = ConnectTo(proxy_.ListeningPort(), Socks4Request(*Listen()));  // closed at once
+  EXPECT_EQ(Read(*client), "");
+  EXPECT_THAT(events_, Contains("Socket (1): Socket Error: Connection refused (127.0.0.1)"));
 }
-
-TEST_F(RelayTest, SlowReaderHoldsBackTheServerInsteadOfFillingMemory) {
-  Fd server = ListenOn("127.0.0.1", 0);
-  const std::uint16_t port = LocalPort(server.get());
-  std::size_t maxQueued = 0;
-  std::atomic<bool> relaying{false};
-  Run(
-      [&] {
-        Fd client = Through("127.0.0.1", port);
-        Fd up = AcceptOne(server.get());
-        relaying = true;
-        const std::string sent = RandomBytes(32 << 20, 3);
-        std::atomic<std::size_t> written{0};
-        std::thread writer([&] {
-          std::size_t done = 0;
-          while (done < sent.size()) {
-            const ssize_t n =
-                ::send(up.get(), sent.data() + done,
-                       std::min<std::size_t>(65536, sent.size() - done), MSG_NOSIGNAL);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-            written = done;
-          }
-        });
-        Joiner joiner(writer, up.get());
-        // Nothing is read for a while: the writer must get stuck well short of 32 MiB.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        EXPECT_LT(written.load(), sent.size());
-        const std::string got = RecvExactly(client.get(), sent.size());
-        joiner.Done();
-        EXPECT_TRUE(got == sent);
-        relaying = false;
-      },
-      [&] {
-        if (relaying && proxy_.UpperBound() >= 1) {
-          maxQueued = std::max(maxQueued, proxy_.LocalSocks(1).BytesPending());
-        }
-      });
-  EXPECT_LE(maxQueued, AIMProxy::kPauseAbove + 2 * QtSocketFactory::kReadBufferSize);
-}
-
-// Holds every free descriptor of the process until released.
-class DescriptorHog {
- public:
-  DescriptorHog() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    rlimit low = saved_;
-    low.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
-    setrlimit(RLIMIT_NOFILE, &low);
-    while (true) {
-      const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-      if (fd < 0) break;
-      held_.push_back(fd);
-    }
-  }
-  ~DescriptorHog() {
-    Release(held_.size());
-    setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  void Release(std::size_t count) {
-    for (std::size_t k = 0; k < count && !held_.empty(); ++k) {
-      ::close(held_.back());
-      held_.pop_back();
-    }
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> held_;
-};
 
 TEST_F(RelayTest, RunningOutOfDescriptorsFailsOneClientAndSparesTheRest) {
 #if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer runtime needs descriptors of its own to check memory (it reports false type
-  // errors when none are left), so this runs in the plain build only.
-  GTEST_SKIP() << "needs free descriptors for the sanitizer runtime";
+  GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
 #endif
-  Fd server = ListenOn("127.0.0.1", 0);
-  const std::uint16_t port = LocalPort(server.get());
-  Run([&] {
-    Fd a = Through("127.0.0.1", port);
-    Fd aUp = AcceptOne(server.get());
-    {
-      DescriptorHog hog;
-      // One descriptor free: the client gets it, the relay cannot accept.
-      hog.Release(1);
-      Fd b = ConnectTo("127.0.0.1", port_);
-      WaitForEvent("Socket (0): Remote Socket Failure: ");
-      char byte = 0;
-      EXPECT_LE(::recv(b.get(), &byte, 1, 0), 0);  // closed, never served
-      b.Reset();
-      // Two free: the relay accepts the client but cannot open the server connection.
-      hog.Release(1);
-      Fd c = ConnectTo("127.0.0.1", port_);
-      SendAll(c.get(), Socks4Request("127.0.0.1", port));
-      EXPECT_EQ(RecvUntilEnd(c.get()), "");
-      WaitForEvent("Socket (2): Socket Error: ");
-      // The connection made before keeps working throughout.
-      SendAll(a.get(), "still here");
-      EXPECT_EQ(RecvExactly(aUp.get(), 10), "still here");
-    }
-    Fd d = Through("127.0.0.1", port);
-    Fd dUp = AcceptOne(server.get());
-    SendAll(dUp.get(), "back");
-    EXPECT_EQ(RecvExactly(d.get(), 4), "back");
-    SendAll(aUp.get(), "and a");
-    EXPECT_EQ(RecvExactly(a.get(), 5), "and a");
-  });
+  auto server = Listen();
+  Socket a = Through(*server);
+  QTcpSocket& aUp = Accept(*server);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  const rlimit low{std::min<rlim_t>(saved.rlim_cur, 512), saved.rlim_max};
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  std::vector<int> hog;  // every free descriptor, given back one at a time
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) hog.push_back(fd);
+  std::size_t given = 0;
+  // One free: the client takes it, the relay cannot accept and closes the client unserved.
+  ::close(hog[given++]);
+  EXPECT_EQ(Read(*ConnectTo(proxy_.ListeningPort())), "");
+  EXPECT_THAT(events_, Contains(StartsWith("Socket (0): Remote Socket Failure: ")));
+  // Two free: the relay accepts the client but cannot open the server connection.
+  ::close(hog[given++]);
+  EXPECT_EQ(Read(*ConnectTo(proxy_.ListeningPort(), Socks4Request(*server))), "");
+  EXPECT_THAT(events_, Contains(StartsWith("Socket (2): Socket Error: ")));
+  a->write("still here");  // the connection made before keeps working
+  EXPECT_EQ(Read(aUp, 10), "still here");
+  while (given < hog.size()) ::close(hog[given++]);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  Socket d = Through(*server);
+  Accept(*server).write("back");
+  EXPECT_EQ(Read(*d, 4), "back");
 }
 
-// ---- The headless program -------------------------------------------------------------------
+TEST(Headless, PortInUseFailsSavingNothingAndSigtermExitsSavingThePrefs) {
+  QTemporaryDir dir;
+  const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
+  QProcess process;
+  process.setReadChannel(QProcess::StandardError);
+  // Starts the program on `port`; true once it listens, false when it stops instead.
+  const auto start = [&](quint16 port) {
+    process.start(QStringLiteral(QUORVEL_BINARY),
+                  {"--headless", "--prefs", prefs, "--port", QString::number(port)});
+    QByteArray err;
+    while (!err.contains("Listening on ") && process.waitForReadyRead(5000))
+      err += process.readAll();
+    return err.contains("Listening on ");
+  };
+  auto taken = Listen();
+  EXPECT_FALSE(start(taken->serverPort()));
+  process.waitForFinished(5000);
+  EXPECT_NE(process.exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(prefs));
+  EXPECT_TRUE(process.readAllStandardOutput().startsWith("1 x Socket (0): Start Listen Failure: "));
 
-class HeadlessTest : public ::testing::Test {
- protected:
-  // Starts `quorvel --headless` with `args`; returns its listening port, or 0.
-  std::uint16_t Start(const QStringList& args) {
-    process_.setProgram(QStringLiteral(QUORVEL_BINARY));
-    process_.setArguments(QStringList{QStringLiteral("--headless"), QStringLiteral("--prefs"),
-                                      PrefsPath()} +
-                          args);
-    process_.start();
-    if (!process_.waitForStarted(kIoTimeoutMs)) return 0;
-    QDeadlineTimer deadline(kIoTimeoutMs);
-    while (!deadline.hasExpired() && process_.state() == QProcess::Running) {
-      process_.waitForReadyRead(50);
-      err_ += process_.readAllStandardError();
-      const qsizetype at = err_.indexOf("Listening on ");
-      const qsizetype end = err_.indexOf('\n', at);
-      if (at >= 0 && end > at) {
-        const QByteArray line = err_.mid(at, end - at);
-        return static_cast<std::uint16_t>(line.mid(line.lastIndexOf(':') + 1).toUInt());
-      }
-    }
-    return 0;
-  }
-  ~HeadlessTest() override {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(kIoTimeoutMs);
-    }
-  }
-  QString PrefsPath() const { return dir_.filePath(QStringLiteral("prefs.ini")); }
-
-  QTemporaryDir dir_;
-  QProcess process_;
-  QByteArray err_;
-};
-
-TEST_F(HeadlessTest, RelaysPrintsEventsAndStopsOnSigterm) {
-  const std::uint16_t port = Start({QStringLiteral("--port"), QStringLiteral("0")});
-  ASSERT_NE(port, 0) << err_.toStdString();
-  Fd server = ListenOn("127.0.0.1", 0);
-  const std::uint16_t serverPort = LocalPort(server.get());
-  {
-    Fd client = ConnectTo("127.0.0.1", port);
-    SendAll(client.get(), Socks4Request("127.0.0.1", serverPort));
-    Fd up = AcceptOne(server.get());
-    EXPECT_EQ(RecvExactly(client.get(), 8).substr(0, 2), "\x04\x5A");
-    SendAll(client.get(), "ping");
-    EXPECT_EQ(RecvExactly(up.get(), 4), "ping");
-    SendAll(up.get(), "pong");
-    EXPECT_EQ(RecvExactly(client.get(), 4), "pong");
-    // A second client is still connected when the program is told to stop.
-    Fd other = ConnectTo("127.0.0.1", port);
-    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-    ASSERT_TRUE(process_.waitForFinished(kIoTimeoutMs));
-    EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process_.exitCode(), 0);
-    EXPECT_EQ(RecvUntilEnd(client.get()), "");
-    // Closed, one way or another (if still in the listen queue, by a reset).
-    char byte = 0;
-    EXPECT_LE(::recv(other.get(), &byte, 1, 0), 0);
-  }
-  const QByteArray out = process_.readAllStandardOutput();
-  EXPECT_TRUE(out.contains("Socket (1): Connecting: 127.0.0.1\n")) << out.toStdString();
-
-  // The closing sequence saved the settings, with the stored port rather than this run's --port.
-  QFile saved(PrefsPath());
+  const quint16 port = Listen()->serverPort();  // free again
+  ASSERT_TRUE(start(port));
+  Socket client = ConnectTo(port, Socks4Request(*taken));
+  EXPECT_EQ(Read(*client, 8).left(2), "\x04\x5A");
+  ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+  ASSERT_TRUE(process.waitForFinished(5000));
+  EXPECT_EQ(process.exitCode(), 0);
+  EXPECT_TRUE(process.readAllStandardOutput().contains("Socket (1): Connecting: 127.0.0.1\n"));
+  // Saved with the stored port, not this run's --port.
+  QFile saved(prefs);
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  const QByteArray prefs = saved.readAll();
-  EXPECT_TRUE(prefs.startsWith("[KAVO]\r\n")) << prefs.toStdString();
-  EXPECT_TRUE(prefs.contains("\r\n[prefs]\r\nport=3131\r\n")) << prefs.toStdString();
-}
-
-TEST_F(HeadlessTest, PortInUseIsReportedAndExitsWithFailure) {
-  Fd taken = ListenOn("127.0.0.1", 0);
-  const std::uint16_t port = LocalPort(taken.get());
-  EXPECT_EQ(Start({QStringLiteral("--port"), QString::number(port)}), 0);
-  if (process_.state() != QProcess::NotRunning) {
-    ASSERT_TRUE(process_.waitForFinished(kIoTimeoutMs));
-  }
-  EXPECT_NE(process_.exitCode(), 0);
-  EXPECT_FALSE(QFile::exists(PrefsPath()));  // a failed start saves nothing
-  EXPECT_TRUE(
-      process_.readAllStandardOutput().startsWith("1 x Socket (0): Start Listen Failure: "));
+  const std::string text = saved.readAll().toStdString();
+  EXPECT_THAT(text, StartsWith("[KAVO]\r\n"));
+  EXPECT_THAT(text, ::testing::HasSubstr("\r\n[prefs]\r\nport=3131\r\n"));
 }
 
 }  // namespace
@@ -470,6 +221,8 @@ TEST_F(HeadlessTest, PortInUseIsReportedAndExitsWithFailure) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  QTimer wake;  // wakes the event loop regularly, so that waits check their conditions
+  wake.start(10);
   std::signal(SIGPIPE, SIG_IGN);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
