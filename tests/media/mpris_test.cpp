@@ -17,11 +17,12 @@ namespace {
 [[maybe_unused]] const auto* const kQt =
     ::testing::AddGlobalTestEnvironment(new testing::QtEnvironment);
 
-// What a query found: "artist|song status", "no track status", or "-" for nothing.
+// What a query found: "artist|song status elapsedMs/totalSeconds" ("no track" without a track),
+// or "not found".
 std::string Found(const PlayerSnapshot& s) {
-  if (!s.found) return "-";
-  return (s.track ? s.track->artist + "|" + s.track->song : "no track") + " " +
-         std::to_string(s.playStatus);
+  if (!s.found) return "not found";
+  return (s.track ? s.track->artist + "|" + s.track->song : "no track") +
+         QString(" %1 %2/%3").arg(s.playStatus).arg(s.elapsedMs).arg(s.totalSeconds).toStdString();
 }
 
 class MprisTest : public ::testing::Test {
@@ -56,25 +57,19 @@ class MprisTest : public ::testing::Test {
 };
 
 TEST_F(MprisTest, ReadsThePlayingPlayerFirstOrTheNamedOne) {
-  auto a = Start("alpha", {"Paused", {"A"}});
-  auto b =
-      Start("beta", {"Playing", {"Sigur Rós", "Guest"}, "Hoppípolla", 65'500'400, 3'725'400'000});
+  auto a = Start("omega", {"Paused", {"A"}});
+  auto b = Start("beta", {"Playing", {"Rós", "Guest"}, "Hoppípolla", 65'500'400, 3'725'400'000});
   auto c = Start("gamma.i42", {"Stopped"});
   auto d = Start("delta", {"Buffering", {}, "Title Only"});
   testing::ThreadedTestPlayer notAPlayer(bus_->Address(), "org.example.Other", {"Playing", {"X"}});
   MprisPlayer any = Player();
-  const PlayerSnapshot s = any.Query();
-  EXPECT_EQ(Found(s), "Sigur Rós, Guest|Hoppípolla 1");
-  EXPECT_EQ(s.elapsedMs, 65'500);
-  EXPECT_EQ(s.totalSeconds, 3'725);
-  const std::pair<QString, std::string> named[] = {
-      {"alpha", "A| 3"},           {"gamma", "no track 0"}, {"gamma.i42", "no track 0"},
-      {"delta", "|Title Only -1"}, {"alph", "-"},           {"i42", "-"}};
-  for (const auto& [name, found] : named) {
-    EXPECT_EQ(Found(Player(name).Query()), found) << name.toStdString();
-  }
+  EXPECT_EQ(Found(any.Query()), "Rós, Guest|Hoppípolla 1 65500/3725");
+  const std::pair<const char*, std::string> named[] = {
+      {"omega", "A| 3 0/0"}, {"gamma", "no track 0 0/0"}, {"gamma.i42", "no track 0 0/0"},
+      {"omeg", "not found"}, {"i42", "not found"},        {"delta", "|Title Only -1 0/0"}};
+  for (const auto& [name, found] : named) EXPECT_EQ(Found(Player(name).Query()), found) << name;
   b.reset();  // gone; with none playing, a paused player comes first
-  EXPECT_EQ(Found(any.Query()), "A| 3");
+  EXPECT_EQ(Found(any.Query()), "A| 3 0/0");
 }
 
 TEST_F(MprisTest, APlayerThatDoesNotAnswerIsNotFoundAfterTheTimeout) {
@@ -82,19 +77,18 @@ TEST_F(MprisTest, APlayerThatDoesNotAnswerIsNotFoundAfterTheTimeout) {
   MprisPlayer player = Player({}, 300);
   QElapsedTimer timer;
   timer.start();
-  EXPECT_EQ(Found(player.Query()), "-");
+  EXPECT_EQ(Found(player.Query()), "not found");
   EXPECT_LT(timer.elapsed(), 10'000);  // waited for the timeout, not for ever
   EXPECT_NE(player.Describe().find("no answer"), std::string::npos) << player.Describe();
   auto good = Start("good", {"Paused", {"Band"}, "Tune"});  // still found beside it
-  EXPECT_EQ(Found(player.Query()), "Band|Tune 3");
+  EXPECT_EQ(Found(player.Query()), "Band|Tune 3 0/0");
 }
 
 TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
-  auto test =
-      Start("testplayer", {"Paused", {"Sigur Rós"}, "Hoppípolla", 65'500'000, 40'000'000'000});
+  auto one = Start("testplayer", {"Paused", {"Rós"}, "Hoppípolla", 65'500'000, 40'000'000'000});
   EXPECT_EQ(NowPlaying({}),
             "0 Player: MPRIS: testplayer (org.mpris.MediaPlayer2.testplayer)\n"
-            ":: Sigur Rós - Hoppípolla :: paused 01:06 / 666:40\n");
+            ":: Rós - Hoppípolla :: paused 01:06 / 666:40\n");
   // A named player, and the block (from the default settings) with its tokens filled.
   auto other = Start("other", {"Stopped", {"Other"}, "Song"});
   EXPECT_EQ(NowPlaying({"--player", "other", "%a/%s/%p [What You Want Replaced]"}),
@@ -105,16 +99,14 @@ TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
 }
 
 TEST_F(MprisTest, NowPlayingFailsWithAMessageWhenNoPlayerIsFound) {
-  const QString bus = bus_->Address();
-  const std::tuple<QStringList, QString, std::string> cases[] = {
-      {{}, bus, "no media player found (MPRIS: no player on the bus)"},
-      {{}, "unix:path=/nonexistent/bus", "no media player found (MPRIS: no D-Bus session bus)"},
-      {{"--player", "none"}, bus, "no media player found (none)"},
-      {{"--player", "winamp"}, bus, "the Winamp player backend exists on Windows only"},
-      {{"a", "b"}, bus, "unexpected argument \"b\""}};
-  for (const auto& [args, address, message] : cases) {
-    EXPECT_EQ(NowPlaying(args, address), "1 quorvel: " + message + "\n");
-  }
+  const std::pair<QStringList, std::string> cases[] = {
+      {{}, "no media player found (MPRIS: no player on the bus)"},
+      {{"--player", "none"}, "no media player found (none)"},
+      {{"--player", "winamp"}, "the Winamp player backend exists on Windows only"},
+      {{"a", "b"}, "unexpected argument \"b\""}};
+  for (const auto& [args, why] : cases) EXPECT_EQ(NowPlaying(args), "1 quorvel: " + why + "\n");
+  EXPECT_EQ(NowPlaying({}, "unix:path=/nonexistent/bus"),
+            "1 quorvel: no media player found (MPRIS: no D-Bus session bus)\n");
 }
 
 }  // namespace
