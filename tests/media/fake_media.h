@@ -3,44 +3,22 @@
 
 #include <array>
 #include <deque>
-#include <string>
 
 #include "media/format_settings.h"
 #include "media/media_player.h"
 
 namespace quorvel::testing {
 
-// Answers Query() with the next scripted snapshot, repeating the last one; counts the queries.
-class FakePlayer : public MediaPlayer {
- public:
-  void Push(PlayerSnapshot snapshot) { script_.push_back(std::move(snapshot)); }
+// Answers Query() with the snapshots of its script in turn, the last one repeatedly.
+struct FakePlayer : MediaPlayer {
   PlayerSnapshot Query() override {
-    ++queries;
-    if (script_.size() > 1) {
-      PlayerSnapshot next = script_.front();
-      script_.pop_front();
-      return next;
-    }
-    return script_.empty() ? PlayerSnapshot{} : script_.front();
+    PlayerSnapshot next = script.empty() ? PlayerSnapshot{} : script.front();
+    if (script.size() > 1) script.pop_front();
+    return next;
   }
   std::string Describe() const override { return "fake"; }
-  int queries = 0;
-
- private:
-  std::deque<PlayerSnapshot> script_;
+  std::deque<PlayerSnapshot> script;
 };
-
-inline PlayerSnapshot Playing(const std::string& artist, const std::string& song,
-                              int status = kPlayPlaying, std::int64_t elapsedMs = 0,
-                              std::int64_t totalSeconds = 0) {
-  PlayerSnapshot s;
-  s.found = true;
-  s.track = Track{artist, song};
-  s.playStatus = status;
-  s.elapsedMs = elapsedMs;
-  s.totalSeconds = totalSeconds;
-  return s;
-}
 
 // The settings as plain values, starting from the initial contents of the Replace pages.
 struct PlainSettings : FormatSettings {

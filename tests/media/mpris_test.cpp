@@ -1,8 +1,9 @@
-// The MPRIS backend against test players on a private bus.
+// The MPRIS backend, and `quorvel --now-playing` end to end, against test players on a private bus.
 #include <gtest/gtest.h>
 
-#include <QDBusConnection>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "media/mpris_player.h"
@@ -13,181 +14,99 @@
 namespace quorvel {
 namespace {
 
-using testing::PrivateBus;
-using testing::TestPlayerState;
-using testing::ThreadedTestPlayer;
-
 [[maybe_unused]] const auto* const kQt =
     ::testing::AddGlobalTestEnvironment(new testing::QtEnvironment);
 
-QString Service(const char* name) {
-  return QLatin1String(kMprisPrefix) + QLatin1String(name);
-}
-
-TestPlayerState State(const QString& status, QStringList artists, QString title,
-                      qint64 positionUs = 0, qint64 lengthUs = 0) {
-  TestPlayerState s;
-  s.status = status;
-  s.artists = std::move(artists);
-  s.title = std::move(title);
-  s.positionUs = positionUs;
-  s.lengthUs = lengthUs;
-  return s;
+// What a query found: "artist|song status elapsedMs/totalSeconds" ("no track" without a track),
+// or "not found".
+std::string Found(const PlayerSnapshot& s) {
+  if (!s.found) return "not found";
+  return (s.track ? s.track->artist + "|" + s.track->song : "no track") +
+         QString(" %1 %2/%3").arg(s.playStatus).arg(s.elapsedMs).arg(s.totalSeconds).toStdString();
 }
 
 class MprisTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { bus_ = std::make_unique<PrivateBus>(); }
+  static void SetUpTestSuite() { bus_ = std::make_unique<testing::PrivateBus>(); }
   static void TearDownTestSuite() { bus_.reset(); }
+  void SetUp() override { ASSERT_FALSE(bus_->Address().isEmpty()) << "no dbus-daemon"; }
 
-  void SetUp() override {
-    ASSERT_FALSE(bus_->Address().isEmpty()) << "dbus-daemon did not start";
-    static int count = 0;
-    clientName_ = QStringLiteral("mpris-client-%1").arg(++count);
-    client_ = std::make_unique<QDBusConnection>(
-        QDBusConnection::connectToBus(bus_->Address(), clientName_));
-    ASSERT_TRUE(client_->isConnected());
+  static auto Start(const char* name, testing::TestPlayerState state) {
+    return std::make_unique<testing::ThreadedTestPlayer>(
+        bus_->Address(), kMprisPrefix + QString(name), std::move(state));
   }
-  void TearDown() override {
-    client_.reset();
-    QDBusConnection::disconnectFromBus(clientName_);
+  static MprisPlayer Player(const QString& name = {}, int timeoutMs = 1000) {
+    return MprisPlayer(QDBusConnection::connectToBus(bus_->Address(), "client"), name, timeoutMs);
   }
 
-  std::unique_ptr<ThreadedTestPlayer> StartPlayer(const char* name, TestPlayerState state) {
-    auto player = std::make_unique<ThreadedTestPlayer>(bus_->Address(), Service(name), state);
-    EXPECT_TRUE(player->Registered()) << name;
-    return player;
-  }
-  MprisPlayer Player(const QString& name = {}, int timeoutMs = 1000) {
-    return MprisPlayer(*client_, name, timeoutMs);
+  // Runs `quorvel --now-playing` with settings from a file of the test's own (absent: defaults),
+  // never one lying beside the binary. Gives "<exit code> <output><errors>" (-1: crash or hang).
+  static std::string NowPlaying(const QStringList& args, const QString& bus = bus_->Address()) {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());  // passed on to the program
+    const QTemporaryDir dir;
+    QProcess quorvel;  // killed on destruction if it hangs
+    quorvel.start(QUORVEL_BINARY,
+                  QStringList{"--now-playing", "--prefs", dir.filePath("prefs.ini")} + args);
+    const bool done = quorvel.waitForFinished(30000);
+    const int code = done && quorvel.exitStatus() == QProcess::NormalExit ? quorvel.exitCode() : -1;
+    return std::to_string(code) + " " + quorvel.readAllStandardOutput().toStdString() +
+           quorvel.readAllStandardError().toStdString();
   }
 
-  static std::unique_ptr<PrivateBus> bus_;
-  QString clientName_;
-  std::unique_ptr<QDBusConnection> client_;
+  static inline std::unique_ptr<testing::PrivateBus> bus_;
 };
 
-std::unique_ptr<PrivateBus> MprisTest::bus_;
-
-TEST_F(MprisTest, ReadsTrackStatusAndTimesOfThePlayer) {
-  auto test = StartPlayer("testplayer", State("Playing", {"Sigur Rós", "Guest"}, "Hoppípolla",
-                                              65'500'400, 3'725'400'000));
-  MprisPlayer player = Player();
-  const PlayerSnapshot s = player.Query();
-  ASSERT_TRUE(s.found) << player.Describe();
-  ASSERT_TRUE(s.track);
-  EXPECT_EQ(s.track->artist, "Sigur Rós, Guest");
-  EXPECT_EQ(s.track->song, "Hoppípolla");
-  EXPECT_EQ(s.playStatus, kPlayPlaying);
-  EXPECT_EQ(s.elapsedMs, 65'500);
-  EXPECT_EQ(s.totalSeconds, 3'725);
-  EXPECT_NE(player.Describe().find("testplayer"), std::string::npos) << player.Describe();
-  EXPECT_EQ(test->GetAllCalls(), 1);  // one round trip per composition
-}
-
-TEST_F(MprisTest, MapsEveryPlaybackStatusAndEmptyMetadata) {
-  auto test = StartPlayer("testplayer", State("Paused", {}, {}));
-  MprisPlayer player = Player();
-  const struct {
-    const char* status;
-    int code;
-  } cases[] = {{"Playing", kPlayPlaying},
-               {"Paused", kPlayPaused},
-               {"Stopped", kPlayStopped},
-               {"Buffering", -1},
-               {"", -1}};
-  for (const auto& c : cases) {
-    test->Set(State(c.status, {}, {}));
-    const PlayerSnapshot s = player.Query();
-    ASSERT_TRUE(s.found) << c.status;
-    EXPECT_EQ(s.playStatus, c.code) << c.status;
-    EXPECT_FALSE(s.track) << "empty metadata is no track";
-  }
-  test->Set(State("Playing", {}, "Title Only"));
-  const PlayerSnapshot titleOnly = player.Query();
-  ASSERT_TRUE(titleOnly.track);
-  EXPECT_EQ(titleOnly.track->artist, "");
-  EXPECT_EQ(titleOnly.track->song, "Title Only");
-}
-
-TEST_F(MprisTest, PrefersAPlayingPlayerUnlessOneIsNamed) {
-  auto a = StartPlayer("alpha", State("Paused", {"A"}, "a"));
-  auto b = StartPlayer("beta", State("Playing", {"B"}, "b"));
-  auto c = StartPlayer("gamma.instance42", State("Stopped", {"C"}, "c"));
-  auto notAPlayer = std::make_unique<ThreadedTestPlayer>(
-      bus_->Address(), QStringLiteral("org.example.Other"), State("Playing", {"X"}, "x"));
-
-  const struct {
-    QString name;
-    const char* artist;
-  } cases[] = {{{}, "B"}, {"alpha", "A"}, {"gamma", "C"}, {"gamma.instance42", "C"}};
-  for (const auto& c2 : cases) {
-    MprisPlayer player = Player(c2.name);
-    const PlayerSnapshot s = player.Query();
-    ASSERT_TRUE(s.found && s.track) << c2.name.toStdString() << ": " << player.Describe();
-    EXPECT_EQ(s.track->artist, c2.artist) << c2.name.toStdString();
-  }
-  for (const char* absent : {"alph", "delta", "instance42"}) {
-    MprisPlayer player = Player(QLatin1String(absent));
-    EXPECT_FALSE(player.Query().found) << absent;
-    EXPECT_NE(player.Describe().find("no player"), std::string::npos) << player.Describe();
-  }
-  // With none playing, a paused player comes before a stopped one.
-  b.reset();
+TEST_F(MprisTest, ReadsThePlayingPlayerFirstOrTheNamedOne) {
+  auto a = Start("omega", {"Paused", {"A"}});
+  auto b = Start("beta", {"Playing", {"Rós", "Guest"}, "Hoppípolla", 65'500'400, 3'725'400'000});
+  auto c = Start("gamma.i42", {"Stopped"});
+  auto d = Start("delta", {"Buffering", {}, "Title Only"});
+  testing::ThreadedTestPlayer notAPlayer(bus_->Address(), "org.example.Other", {"Playing", {"X"}});
   MprisPlayer any = Player();
-  const PlayerSnapshot s = any.Query();
-  ASSERT_TRUE(s.found && s.track);
-  EXPECT_EQ(s.track->artist, "A");
+  EXPECT_EQ(Found(any.Query()), "Rós, Guest|Hoppípolla 1 65500/3725");
+  const std::pair<const char*, std::string> named[] = {
+      {"omega", "A| 3 0/0"}, {"gamma", "no track 0 0/0"}, {"gamma.i42", "no track 0 0/0"},
+      {"omeg", "not found"}, {"i42", "not found"},        {"delta", "|Title Only -1 0/0"}};
+  for (const auto& [name, found] : named) EXPECT_EQ(Found(Player(name).Query()), found) << name;
+  b.reset();  // gone; with none playing, a paused player comes first
+  EXPECT_EQ(Found(any.Query()), "A| 3 0/0");
 }
 
-TEST_F(MprisTest, NoBusOrNoPlayerIsNotFound) {
-  MprisPlayer player = Player();
-  EXPECT_FALSE(player.Query().found);
-
-  const QString name = QStringLiteral("mpris-nowhere");
-  {
-    MprisPlayer nowhere(
-        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/quorvel-bus"), name),
-        {});
-    EXPECT_FALSE(nowhere.Query().found);
-    EXPECT_NE(nowhere.Describe().find("no D-Bus"), std::string::npos) << nowhere.Describe();
-  }
-  QDBusConnection::disconnectFromBus(name);
-}
-
-TEST_F(MprisTest, APlayerThatVanishesIsNoLongerFound) {
-  auto test = StartPlayer("testplayer", State("Playing", {"Band"}, "Tune"));
-  MprisPlayer player = Player();
-  EXPECT_TRUE(player.Query().found);
-  test.reset();
-  EXPECT_FALSE(player.Query().found);
-  test = StartPlayer("testplayer", State("Paused", {"Band"}, "Next"));
-  const PlayerSnapshot back = player.Query();
-  ASSERT_TRUE(back.found && back.track);
-  EXPECT_EQ(back.track->song, "Next");
-}
-
-TEST_F(MprisTest, APlayerThatDoesNotAnswerCountsAsNotFoundAfterTheTimeout) {
-  TestPlayerState silent = State("Playing", {"Mute"}, "Silence");
-  silent.silent = true;
-  auto hung = StartPlayer("hung", silent);
-
+TEST_F(MprisTest, APlayerThatDoesNotAnswerIsNotFoundAfterTheTimeout) {
+  auto hung = Start("hung", {.artists = {"Mute"}, .silent = true});
   MprisPlayer player = Player({}, 300);
   QElapsedTimer timer;
   timer.start();
-  EXPECT_FALSE(player.Query().found);
-  EXPECT_GE(timer.elapsed(), 250);     // it was waited for ...
-  EXPECT_LT(timer.elapsed(), 10'000);  // ... but not for ever
+  EXPECT_EQ(Found(player.Query()), "not found");
+  EXPECT_LT(timer.elapsed(), 10'000);  // waited for the timeout, not for ever
   EXPECT_NE(player.Describe().find("no answer"), std::string::npos) << player.Describe();
+  auto good = Start("good", {"Paused", {"Band"}, "Tune"});  // still found beside it
+  EXPECT_EQ(Found(player.Query()), "Band|Tune 3 0/0");
+}
 
-  // A player that answers is still found beside it, within one timeout.
-  auto good = StartPlayer("good", State("Paused", {"Band"}, "Tune"));
-  timer.restart();
-  const PlayerSnapshot s = player.Query();
-  EXPECT_LT(timer.elapsed(), 10'000);
-  ASSERT_TRUE(s.found && s.track);
-  EXPECT_EQ(s.track->artist, "Band");
-  EXPECT_EQ(hung->GetAllCalls(), 2);
+TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
+  auto one = Start("testplayer", {"Paused", {"Rós"}, "Hoppípolla", 65'500'000, 40'000'000'000});
+  EXPECT_EQ(NowPlaying({}),
+            "0 Player: MPRIS: testplayer (org.mpris.MediaPlayer2.testplayer)\n"
+            ":: Rós - Hoppípolla :: paused 01:06 / 666:40\n");
+  // A named player, and the block (from the default settings) with its tokens filled.
+  auto other = Start("other", {"Stopped", {"Other"}, "Song"});
+  EXPECT_EQ(NowPlaying({"--player", "other", "%a/%s/%p [What You Want Replaced]"}),
+            "0 Player: MPRIS: other (org.mpris.MediaPlayer2.other)\nOther/Song/stopped [A Large "
+            "Block Of Text<BR>Variables From 'Replace' Work For This<BR>Multiple Lines Will Show "
+            "Up Properly In Your Profile / Away<BR>Example:<BR>:: Other - Song ::<BR>:: stopped - "
+            "00:00 // 00:00 ::<BR>]\n");
+}
+
+TEST_F(MprisTest, NowPlayingFailsWithAMessageWhenNoPlayerIsFound) {
+  const std::pair<QStringList, std::string> cases[] = {
+      {{}, "no media player found (MPRIS: no player on the bus)"},
+      {{"--player", "none"}, "no media player found (none)"},
+      {{"--player", "winamp"}, "the Winamp player backend exists on Windows only"},
+      {{"a", "b"}, "unexpected argument \"b\""}};
+  for (const auto& [args, why] : cases) EXPECT_EQ(NowPlaying(args), "1 quorvel: " + why + "\n");
+  EXPECT_EQ(NowPlaying({}, "unix:path=/nonexistent/bus"),
+            "1 quorvel: no media player found (MPRIS: no D-Bus session bus)\n");
 }
 
 }  // namespace
