@@ -1,5 +1,5 @@
 #pragma once
-// Bounded waits that keep the Qt event loop running.
+// A bounded wait that keeps the Qt event loop running.
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -8,19 +8,14 @@
 
 namespace quorvel::testing {
 
-// Runs the event loop for `ms` milliseconds.
-inline void RunEvents(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 // Runs the event loop until `done` holds or `ms` milliseconds have passed; whether it holds.
-inline bool WaitFor(const std::function<bool()>& done, int ms) {
+inline bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
   const QDeadlineTimer deadline(ms);
   while (!done()) {
     if (deadline.hasExpired()) return false;
-    RunEvents(10);
+    QEventLoop loop;
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
   }
   return true;
 }
