@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <qtestsupport_core.h>
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -14,7 +15,6 @@
 #include <algorithm>
 
 #include "app/prefs_store.h"
-#include "event_wait.h"
 #include "media/private_bus.h"
 #include "media/test_mpris_service.h"
 #include "monitor/monitor_fakes.h"
@@ -69,26 +69,22 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
   QProcess quorvel;
   quorvel.setProcessChannelMode(QProcess::MergedChannels);
   QObject::connect(&quorvel, &QProcess::readyRead, [&] { out += quorvel.readAll().toStdString(); });
-  const auto has = [&](const std::string& line) {
-    return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
-  };
   quorvel.start(QUORVEL_BINARY,
                 {"--headless", "--prefs", prefsPath, "--port", "0", "--player", "quorveltest"});
   const QRegularExpression listening("Listening on [0-9.]+:([0-9]+)\n");
   QRegularExpressionMatch port;
-  ASSERT_TRUE(WaitFor([&] {
-    return (port = listening.match(QString::fromStdString(out))).hasMatch();
-  })) << out;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return (port = listening.match(QString::fromStdString(out))).hasMatch(); }, 10000))
+      << out;
 
   QTcpSocket client;
   client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port.captured(1).toUInt()));
-  ASSERT_TRUE(client.waitForConnected(10000)) << out;
   // SOCKS4 CONNECT to 127.0.0.last port 5190 (0x1446), user "user".
   const Bytes request = Bytes{4, 1, 0x14, 0x46, 127, 0, 0, static_cast<char>(last)} + "user";
   client.write(request.c_str(), static_cast<qint64>(request.size() + 1));
-  ASSERT_TRUE(WaitFor([&] { return client.bytesAvailable() >= 8; })) << out;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return client.bytesAvailable() >= 8; }, 10000)) << out;
   EXPECT_EQ(client.read(8).at(1), 0x5A) << "request not granted";
-  ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 10000));
   QTcpSocket& serverSide = *server.nextPendingConnection();
   Bytes toServer, toClient;  // the two streams as they arrive
   const auto count = [&](const Bytes& snac) {
@@ -97,43 +93,45 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
                          [&](const Bytes& f) { return f.substr(6) == snac; });
   };
 
-  // Server to client, renumbered: the login reply names the user; buddies come and go.
+  // The server sends the login reply and buddy notices; the client its profile, its away
+  // message and two instant messages to alice, the first setting a fake away, the second back.
   const Bytes fromServer[] = {Snac(0x17, 3, MakeTLV(1, "TestUser") + MakeTLV(5, "127.0.0.2:5190")),
                               Snac(3, 0x0B, Hex("05") + "alice" + Hex("00 00 00 00")),
                               Snac(3, 0x0B, Hex("05") + "alice"), Snac(3, 0x0C, Hex("03") + "bob")};
   for (const Bytes& snac : fromServer) Send(serverSide, snac, 900);
-  ASSERT_TRUE(WaitFor([&] { return Frames(client, toClient).size() >= 4; })) << out;
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(Frames(client, toClient)[i], Flap(fromServer[i], static_cast<int>(i + 1)));
-  }
-  EXPECT_TRUE(WaitFor([&] {
-    return has(" [ TestUser ] - Quorvel") && has("1 x Update alice") && has("2 x Update alice") &&
-           has("1 x Signoff bob");
-  })) << out;
-
-  // The profile arrives filled, and again at each tick.
   const Bytes mime = MakeTLV(1, kAwayMimeUsAscii), caps = MakeTLV(5, Bytes(16, '\x09'));
-  Send(client, Snac(2, 4, mime + MakeTLV(2, "<b>%a - %s</b>") + caps));
-  const Bytes filled = Snac(2, 4, mime + MakeTLV(2, "<b>Band - Tune</b>") + caps);
-  EXPECT_TRUE(WaitFor([&] { return count(filled) >= 3 && has("2 x Updated Profile"); })) << out;
-
-  // The away message: composed from the client's text, declared us-ascii, other TLVs dropped.
-  Send(client, Snac(2, 4, MakeTLV(3, kAwayMimeUtf8) + MakeTLV(4, "Listening to %s by %a") + caps));
-  const Bytes away = MakeAwaySNAC(kAwayMimeUsAscii, "Listening to Tune by Band");
-  EXPECT_TRUE(WaitFor([&] { return count(away) >= 2 && has("1 x Updated Away"); })) << out;
-
-  // The fake away and the return, typed into instant messages to alice.
   const Bytes html = "<HTML><BODY BGCOLOR=\"#ffffff\"><FONT LANG=\"0\">";
+  Send(client, Snac(2, 4, mime + MakeTLV(2, "<b>%a - %s</b>") + caps));
+  Send(client, Snac(2, 4, MakeTLV(3, kAwayMimeUtf8) + MakeTLV(4, "Listening to %s by %a") + caps));
   for (const Bytes typed : {".a gone", ".b"}) {
     const Bytes body = MakeTLV(2, html + typed + "</FONT></BODY></HTML>");
     Send(client, Snac(4, 6, Bytes(8, '\x01') + Hex("00 01 05") + "alice" + body));
   }
+
+  // The profile goes out filled, and again at each tick; the away message composed from the
+  // client's text, declared us-ascii, other TLVs dropped; each counted in the event log.
+  const Bytes filled = Snac(2, 4, mime + MakeTLV(2, "<b>Band - Tune</b>") + caps);
+  const Bytes away = MakeAwaySNAC(kAwayMimeUsAscii, "Listening to Tune by Band");
   const Bytes fakeAway = MakeAwaySNAC(kAwayMimeUsAscii, html + "gone</FONT></BODY></HTML>");
   const Bytes back = MakeAwaySNAC("", "");
-  EXPECT_TRUE(WaitFor([&] {
-    return count(back) == 1 && has("1 x Away [Fake]") && has("1 x Return [Fake]");
-  })) << out;
+  const std::vector<std::string> lines = {
+      " [ TestUser ] - Quorvel", "1 x Update alice", "2 x Update alice", "1 x Signoff bob",
+      "2 x Updated Profile",     "2 x Updated Away", "1 x Away [Fake]",  "1 x Return [Fake]"};
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return Frames(client, toClient).size() >= 4 && count(filled) >= 3 && count(away) >= 3 &&
+               count(back) == 1 &&
+               std::all_of(lines.begin(), lines.end(), [&](const std::string& l) {
+                 return ("\n" + out).find("\n" + l + "\n") != std::string::npos;
+               });
+      },
+      10000))
+      << out;
   EXPECT_EQ(count(fakeAway), 1);
+  // The client got the server's frames as sent, renumbered.
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(Frames(client, toClient)[i], Flap(fromServer[i], static_cast<int>(i + 1)));
+  }
 
   // Nothing else reached the server (no instant message, no unfilled profile), in one numbering.
   const std::vector<Bytes> frames = Frames(serverSide, toServer);

@@ -12,9 +12,7 @@ using ::testing::ElementsAre;
 
 TEST(EventLog, FoldsRepeatsOfTheSameTextUpToTenThousandPerLine) {
   EventLog log;
-  for (const char* event : {"A", "B", "A", "Box bob", "bob", "x bob", "", "", "A"}) {
-    log.ListAdd(event);
-  }
+  for (const char* e : {"A", "B", "A", "Box bob", "bob", "x bob", "", "", "A"}) log.ListAdd(e);
   EXPECT_THAT(log.Lines(),
               ElementsAre("3 x A", "1 x B", "1 x Box bob", "1 x bob", "1 x x bob", "2 x "));
   log.Clear();

@@ -24,8 +24,8 @@ struct RecordingProxy : ProxyControl {
   void StartListen(std::uint16_t) override {}
   void StopListen() override {}
   bool Connection(SlotIndex) const override { return true; }
-  void SendSock(int type, SlotIndex i, BytesView d) override {
-    sent.push_back({type == 0 ? 'c' : 's', i, Bytes(d)});
+  void SendSock(int t, SlotIndex i, BytesView d) override {
+    sent.push_back({t ? 's' : 'c', i, Bytes(d)});
   }
   void AIMToServer(SlotIndex i, Bytes& d) override { sent.push_back({'S', i, d}); }
   void ServerToAIM(SlotIndex i, Bytes& d) override { sent.push_back({'C', i, d}); }
@@ -51,10 +51,9 @@ inline Bytes Snac(int family, int subtype, BytesView data) {
   return IntToWord(family) + IntToWord(subtype) + Bytes(6, '\0') + Bytes(data);
 }
 
-// A channel-2 FLAP frame around `payload`, numbered `sequence`, with its true length.
-inline Bytes Flap(BytesView payload, int sequence = 0) {
-  return Bytes{'*', 2} + IntToWord(sequence) +
-         IntToWord(static_cast<std::int32_t>(payload.size())) + Bytes(payload);
+// A channel-2 FLAP frame around `p`, numbered `sequence`, with its true length.
+inline Bytes Flap(BytesView p, int sequence = 0) {
+  return Bytes{'*', 2} + IntToWord(sequence) + IntToWord(static_cast<int>(p.size())) + Bytes(p);
 }
 
 }  // namespace quorvel::testing
