@@ -3,6 +3,7 @@
 // a player whose snapshot the test sets, and plain update switches; and frame builders.
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "media/fake_media.h"
@@ -12,23 +13,19 @@
 
 namespace quorvel::testing {
 
-// `to`: 'S' a frame to the server, 'C' a frame to the client, 's'/'c' raw bytes to server/client.
-struct Sent {
-  char to;
-  SlotIndex index;
-  Bytes data;
-  bool operator==(const Sent&) const = default;
-};
+// What the host sent: 'S' a frame to the server, 'C' a frame to the client, 's'/'c' raw bytes to
+// server/client; the slot; the bytes.
+using Sent = std::tuple<char, SlotIndex, Bytes>;
 
 struct RecordingProxy : ProxyControl {
   void StartListen(std::uint16_t) override {}
   void StopListen() override {}
   bool Connection(SlotIndex) const override { return true; }
   void SendSock(int t, SlotIndex i, BytesView d) override {
-    sent.push_back({t ? 's' : 'c', i, Bytes(d)});
+    sent.emplace_back(t ? 's' : 'c', i, d);
   }
-  void AIMToServer(SlotIndex i, Bytes& d) override { sent.push_back({'S', i, d}); }
-  void ServerToAIM(SlotIndex i, Bytes& d) override { sent.push_back({'C', i, d}); }
+  void AIMToServer(SlotIndex i, Bytes& d) override { sent.emplace_back('S', i, d); }
+  void ServerToAIM(SlotIndex i, Bytes& d) override { sent.emplace_back('C', i, d); }
   std::vector<Sent> sent;
 };
 
