@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -37,8 +36,8 @@ std::vector<Bytes> Frames(QTcpSocket& socket, Bytes& stream) {
   return frames;
 }
 
-void Send(QTcpSocket& socket, BytesView snac, int sequence = 0) {
-  socket.write(QByteArray::fromStdString(Flap(snac, sequence)));
+void Send(QTcpSocket& socket, BytesView snac) {
+  socket.write(QByteArray::fromStdString(Flap(snac)));
 }
 
 TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer) {
@@ -67,14 +66,14 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
   QObject::connect(&quorvel, &QProcess::readyRead, [&] { out += quorvel.readAll().toStdString(); });
   quorvel.start(QUORVEL_BINARY, {"--headless", "--prefs", dir.filePath("prefs.ini"), "--port", "0",
                                  "--player", "quorveltest"});
-  const QRegularExpression listening("Listening on [0-9.]+:([0-9]+)\n");
-  QRegularExpressionMatch port;
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return (port = listening.match(QString::fromStdString(out))).hasMatch(); }, 10000))
-      << out;
+  // It names its port on standard error once it listens: "Listening on address:port".
+  std::size_t at = 0;
+  const auto listening = [&] { return out.find('\n', at = out.find("Listening on ")) != out.npos; };
+  ASSERT_TRUE(QTest::qWaitFor(listening, 10000)) << out;
 
   QTcpSocket client;
-  client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port.captured(1).toUInt()));
+  client.connectToHost(QHostAddress::LocalHost,
+                       static_cast<quint16>(std::stoi(out.substr(out.find(':', at) + 1))));
   // SOCKS4 CONNECT to 127.0.0.last port 5190 (0x1446), user "user".
   const Bytes request = Bytes{4, 1, 0x14, 0x46, 127, 0, 0, static_cast<char>(last)} + "user";
   client.write(request.c_str(), static_cast<qint64>(request.size() + 1));
@@ -82,7 +81,7 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
   EXPECT_EQ(client.read(8).at(1), 0x5A) << "request not granted";
   ASSERT_TRUE(QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 10000));
   QTcpSocket& serverSide = *server.nextPendingConnection();
-  Bytes toServer, toClient;  // the two streams as they arrive
+  Bytes toServer;  // the stream as it arrives
   const auto count = [&](const Bytes& snac) {
     return std::ranges::count_if(Frames(serverSide, toServer),
                                  [&](auto& f) { return f.substr(6) == snac; });
@@ -90,10 +89,10 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
 
   // The server sends the login reply and buddy notices; the client its profile, its away
   // message and two instant messages to alice, the first setting a fake away, the second back.
-  const Bytes fromServer[] = {Snac(0x17, 3, MakeTLV(1, "TestUser")),
-                              Snac(3, 0x0B, "\5alice" + Bytes(4, 0)), Snac(3, 0x0B, "\5alice"),
-                              Snac(3, 0x0C, "\3bob")};
-  for (const Bytes& snac : fromServer) Send(serverSide, snac, 900);
+  for (const Bytes& snac : {Snac(0x17, 3, MakeTLV(1, "TestUser")), Snac(3, 0x0B, "\5alice"),
+                            Snac(3, 0x0B, "\5alice" + Bytes(4, 0)), Snac(3, 0x0C, "\3bob")}) {
+    Send(serverSide, snac);
+  }
   const Bytes mime = MakeTLV(1, kAwayMimeUsAscii), caps = MakeTLV(5, Bytes(16, '\x09'));
   const Bytes html = "<HTML><BODY BGCOLOR=\"#ffffff\"><FONT LANG=\"0\">";
   Send(client, Snac(2, 4, mime + MakeTLV(2, "<b>%a - %s</b>") + caps));
@@ -114,15 +113,11 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
       "2 x Updated Profile",     "2 x Updated Away", "1 x Away [Fake]",  "1 x Return [Fake]"};
   const auto printed = [&](const std::string& l) { return out.find("\n" + l + "\n") != out.npos; };
   const auto done = [&] {
-    return Frames(client, toClient).size() >= 4 && count(filled) >= 3 && count(away) >= 3 &&
-           count(back) == 1 && count(fakeAway) == 1 &&
+    return count(filled) >= 3 && count(away) >= 3 && count(back) == 1 && count(fakeAway) == 1 &&
            std::all_of(lines.begin(), lines.end(), printed);
   };
   EXPECT_TRUE(QTest::qWaitFor(done, 10000)) << out;
-  // The client got the server's frames as they were sent, renumbered.
-  EXPECT_THAT(Frames(client, toClient),
-              ::testing::ElementsAre(Flap(fromServer[0], 1), Flap(fromServer[1], 2),
-                                     Flap(fromServer[2], 3), Flap(fromServer[3], 4)));
+  // Nothing else reached the server (no instant message, no unfilled profile), in one numbering.
   const std::vector<Bytes> frames = Frames(serverSide, toServer);
   for (std::size_t i = 0; i < frames.size(); ++i) {
     EXPECT_EQ(WordAt(frames[i], 2), static_cast<std::int32_t>(i + 1));

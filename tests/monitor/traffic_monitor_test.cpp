@@ -11,7 +11,6 @@ namespace quorvel {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using namespace testing;  // quorvel::testing: fakes and byte helpers
 
 const Bytes kAscii(kAwayMimeUsAscii), kUtf8(kAwayMimeUtf8);
@@ -38,13 +37,13 @@ class TrafficMonitorTest : public ::testing::Test {
     return frame;
   }
 
-  // The frames one tick sends ("?" for one not sent to the server on `index`).
-  std::vector<Bytes> Tick(SlotIndex index) {
+  // The frames one tick sends ("?" for one not sent to the server on slot `i`).
+  std::vector<Bytes> Tick(SlotIndex i) {
     proxy.sent.clear();
     monitor.CheckTimer();
     std::vector<Bytes> frames;
     for (const auto& [to, slot, data] : proxy.sent)
-      frames.push_back(to == 'S' && slot == index ? data : "?");
+      frames.push_back(to == 'S' && slot == i ? data : "?");
     return frames;
   }
 
@@ -58,15 +57,13 @@ class TrafficMonitorTest : public ::testing::Test {
 };
 
 TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead) {
-  Bytes offline = Flap(Snac(0x7703, 0x550C, Hex("03") + "bob"));
-  offline[1] = 5;  // another channel and high bytes set: still a buddy notice
-  for (const Bytes& frame : {
-           Hex("2A 02 00 01 00 03 00 03 00"),       // too short to inspect
-           offline, Flap(Snac(3, 0x0C, "")),        // no name to log
-           Flap(Snac(3, 0x0B, Hex("20") + "eve")),  // name length past the end
-           Flap(Snac(3, 0x0B, Hex("05") + "alice")), Flap(Snac(1, 0x13, Hex("05") + "alice")),
-           Flap(Snac(0x17, 3, TLV(8, Hex("00 05")))),  // a failed login: no TLV 1
-       }) {
+  Bytes offline = Flap(Snac(0x7703, 0x550C, "\3bob"));
+  offline[1] = 5;
+  // In turn: too short to inspect; another channel and high bytes set, still a buddy notice; no
+  // name to log; a name length past the end; another SNAC; a failed login, without TLV 1.
+  for (const Bytes& frame : {Hex("2A 02 00 01 00 03 00 03 00"), offline, Flap(Snac(3, 0x0C, "")),
+                             Flap(Snac(3, 0x0B, " eve")), Flap(Snac(3, 0x0B, "\5alice")),
+                             Flap(Snac(1, 0x13, "\5alice")), Flap(Snac(0x17, 3, TLV(8, "x")))}) {
     Bytes data = frame;
     proxy.sent.clear();
     monitor.IncomingAIM(7, data);
@@ -84,8 +81,7 @@ TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead
 TEST_F(TrafficMonitorTest, ClientFramesAreCapturedAsSentAndRewritten) {
   player.snapshot = Playing("Band", kCafe);
   format.block = Bytes(40000, 'x');  // what the block token stands for
-  const Bytes block = format.blockToken;
-  const Bytes latin1 = "text/aolrtf; charset=\"iso-8859-1\"";
+  const Bytes block = format.blockToken, latin1 = "text/aolrtf; charset=\"iso-8859-1\"";
   const Bytes none = TLV(2, "<none> %a!"), band = TLV(2, "<none> Band!"), keep = TLV(6, "%a");
   const Bytes fill(65535 - 18 - 31 - 4, 'x');  // the longest away text that fits with "Band"
   // The SNAC sent in place of the client's (empty: the client's own), and whether the frame is
@@ -139,7 +135,7 @@ TEST_F(TrafficMonitorTest, ClientFramesAreCapturedAsSentAndRewritten) {
 }
 
 TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurnedOff) {
-  EXPECT_THAT(Tick(1), IsEmpty());  // nothing captured yet
+  EXPECT_THAT(Tick(1), ElementsAre());  // nothing captured yet
   format.block = "Now: %a\r\n%s";
   const Bytes profile = Flap(Profile("%a - %s"));
   const Bytes away = Flap(Away(kUtf8, "away: %s"));
@@ -154,7 +150,7 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
 
   updates.enabled = false;
   EXPECT_THAT(Tick(2), ElementsAre(profile, away));
-  EXPECT_THAT(Tick(2), IsEmpty());
+  EXPECT_THAT(Tick(2), ElementsAre());
   updates.enabled = true;
   updates.profile = false;
   EXPECT_THAT(Tick(2), ElementsAre(composed("away: Song")));
@@ -165,7 +161,7 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
   updates.away = false;
   EXPECT_EQ(Outgoing(away, 5), away);
   EXPECT_THAT(Tick(5), ElementsAre(profile, away));
-  EXPECT_THAT(Tick(5), IsEmpty());
+  EXPECT_THAT(Tick(5), ElementsAre());
   updates.profile = updates.away = updates.block = true;  // the block stands in for the text
   EXPECT_THAT(Tick(5), ElementsAre(filled("Other - Song"), composed("Now: Other<BR>Song")));
   player.snapshot = {};  // without a player the client's own frames go out
