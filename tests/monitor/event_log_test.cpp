@@ -23,14 +23,13 @@ TEST(EventLog, FoldsRepeatsOfTheSameTextUpToTenThousandPerLineUntilFull) {
 
   // A full list says so on its last line, and still counts the texts it holds.
   log.Clear();
-  const std::string full(EventLog::kFullText);
   for (int i = 0; i < EventLog::kMaxLines + 5; ++i) log.ListAdd("event " + std::to_string(i));
   EXPECT_EQ(log.Line(EventLog::kMaxLines - 2), "1 x event 32765");
-  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "6 x " + full);
+  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "6 x " + std::string(EventLog::kFullText));
   log.ListAdd("event 0");
   EXPECT_EQ(log.Line(0), "2 x event 0");
   for (int i = 0; i < 20000; ++i) log.ListAdd("more");  // saturates, never recurses
-  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "10000 x " + full);
+  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "10000 x " + std::string(EventLog::kFullText));
 }
 
 // Logs from inside its callbacks, as a front end reacting to a line might.

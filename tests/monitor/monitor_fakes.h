@@ -48,9 +48,9 @@ inline Bytes Snac(int family, int subtype, BytesView data) {
   return IntToWord(family) + IntToWord(subtype) + Bytes(6, '\0') + Bytes(data);
 }
 
-// A channel-2 FLAP frame around `p`, numbered `seq`, with its true length.
-inline Bytes Flap(BytesView p, int seq = 0) {
-  return Bytes{'*', 2} + IntToWord(seq) + IntToWord(static_cast<int>(p.size())) + Bytes(p);
+// A FLAP frame on `channel` around `p`, numbered `seq`, with its true length.
+inline Bytes Flap(BytesView p, int seq = 0, char channel = 2) {
+  return Bytes{'*', channel} + IntToWord(seq) + IntToWord(static_cast<int>(p.size())) + Bytes(p);
 }
 
 }  // namespace quorvel::testing
