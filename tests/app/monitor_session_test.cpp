@@ -10,8 +10,8 @@ namespace {
 
 [[maybe_unused]] const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// The ticks themselves are seen end to end; here, that an interval of 0 stops them.
-TEST(MonitorSession, TimerRunsAtTheStoredIntervalAndZeroStopsIt) {
+// The ticks themselves are seen end to end (headless test); here, that 0 stops them.
+TEST(MonitorSession, TimerRunsFromTheStartAndAnIntervalOfZeroStopsIt) {
   RecordingProxy proxy;
   SwitchablePlayer player;
   const Preferences prefs;

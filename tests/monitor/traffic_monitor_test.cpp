@@ -56,7 +56,8 @@ class TrafficMonitorTest : public ::testing::Test {
 
 TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead) {
   // In turn: too short to inspect; another channel and high bytes set, still a buddy notice; no
-  // name to log; a name length past the end; another SNAC; a failed login, without TLV 1.
+  // name to log; a name length (0x20, the space) past the end; another SNAC; a failed login,
+  // without TLV 1.
   for (const Bytes& frame :
        {Hex("2A 02 00 01 00 03 00 03 00"), Flap(Snac(0x7703, 0x550C, "\3bob"), 0, 5),
         Flap(Snac(3, 0x0C, "")), Flap(Snac(3, 0x0B, " eve")), Flap(Snac(3, 0x0B, "\5alice")),
@@ -94,12 +95,13 @@ TEST_F(TrafficMonitorTest, ClientFramesAreCapturedAsSentAndRewritten) {
       // Without a profile TLV: a fresh away SNAC from the away text; further TLVs dropped.
       {Away(kUtf8, "Out: %a") + TLV(5, "x"), MakeAwaySNAC(kAscii, "Out: Band"), 'A'},
       {Away("text/x-aolrtf; charset=us-ascii", "%s"), MakeAwaySNAC(kUtf8, kCafe), 'A'},
-      {Away("text/aolrtf", "%a"), MakeAwaySNAC(kAscii, "Band"), 'A'},
-      {SetInfo(TLV(4, "%a")), MakeAwaySNAC(kAscii, "Band"), 'A'},
+      {Away("text/aolrtf", "%a"), MakeAwaySNAC(kAscii, "Band"), 'A'},  // no charset
+      {SetInfo(TLV(4, "%a")), MakeAwaySNAC(kAscii, "Band"), 'A'},      // no MIME type
       {Away(latin1, "caf\xE9 %a"), MakeAwaySNAC(kUtf8, "caf\xC3\xA9 Band"), 'A'},
-      {Away(kUtf8, ""), MakeAwaySNAC(kAscii, ""), 'A'},
+      {Away(kUtf8, ""), MakeAwaySNAC(kAscii, ""), 'A'},  // back
       {Away(kUtf8, fill + "%a"), MakeAwaySNAC(kAscii, fill + "Band"), 'A'},
-      {Away(kUtf8, fill + "x%a"), "", 'A'},
+      {Away(kUtf8, fill + "x%a"), "", 'A'},  // one byte too many
+      // Nothing to compose: only other TLVs, UTF-16 text, a character set it cannot take over.
       {SetInfo(TLV(5, "caps")), "", 'A'},
       {Away("text/aolrtf; charset=\"unicode-2-0\"", Hex("00 25 00 61")), "", 'A'},
       {Away("text/aolrtf; charset=\"koi8-r\"", "%a"), "", 'A'},
