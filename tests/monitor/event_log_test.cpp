@@ -3,102 +3,71 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "monitor/extract_message.h"
+
 namespace quorvel {
 namespace {
 
 using ::testing::ElementsAre;
 
-TEST(EventLog, FoldsRepeatsIntoTheCountOfTheirOwnLine) {
+TEST(EventLog, FoldsRepeatsOfTheSameTextUpToTenThousandPerLineUntilFull) {
   EventLog log;
-  log.ListAdd("Local Socket Closed");
-  EXPECT_THAT(log.Lines(), ElementsAre("1 x Local Socket Closed"));
-
-  log.ListAdd("A");
-  log.ListAdd("B");
-  log.ListAdd("A");
-  log.ListAdd("Local Socket Closed");
-  log.ListAdd("A");
-  EXPECT_THAT(log.Lines(), ElementsAre("2 x Local Socket Closed", "3 x A", "1 x B"));
-}
-
-TEST(EventLog, MatchesWholeTextsOnly) {
-  EventLog log;
-  log.ListAdd("Box bob");
-  log.ListAdd("bob");
-  log.ListAdd("x bob");
-  log.ListAdd("");
-  log.ListAdd("");
-  EXPECT_THAT(log.Lines(), ElementsAre("1 x Box bob", "1 x bob", "1 x x bob", "2 x "));
-}
-
-TEST(EventLog, SpillsPastTenThousandOntoALineWithATrailingSpace) {
-  EventLog log;
-  for (int i = 0; i < 9999; ++i) log.ListAdd("A");
-  EXPECT_EQ(log.Line(0), "9999 x A");
-  log.ListAdd("A");
-  EXPECT_EQ(log.Line(0), "10000 x A");
-  log.ListAdd("A");
-  log.ListAdd("A");
-  EXPECT_THAT(log.Lines(), ElementsAre("10000 x A", "2 x A "));
-  for (int i = 0; i < 9998; ++i) log.ListAdd("A");
-  log.ListAdd("A");
+  for (const char* e : {"A", "B", "A", "Box bob", "bob", "x bob", "", "", "A"}) log.ListAdd(e);
+  EXPECT_THAT(log.Lines(),
+              ElementsAre("3 x A", "1 x B", "1 x Box bob", "1 x bob", "1 x x bob", "2 x "));
+  log.Clear();
+  for (int i = 0; i < 10000; ++i) log.ListAdd("A");
+  EXPECT_THAT(log.Lines(), ElementsAre("10000 x A"));
+  for (int i = 0; i < 10001; ++i) log.ListAdd("A");
   EXPECT_THAT(log.Lines(), ElementsAre("10000 x A", "10000 x A ", "1 x A  "));
-}
 
-TEST(EventLog, ClearStartsCountingAgain) {
-  EventLog log;
+  // A full list says so on its last line, and still counts the texts it holds.
   log.Clear();
-  EXPECT_EQ(log.LineCount(), 0);
-  log.ListAdd("Port Changed");
-  log.ListAdd("Port Changed");
-  log.Clear();
-  log.ListAdd("Port Changed");
-  EXPECT_THAT(log.Lines(), ElementsAre("1 x Port Changed"));
-}
-
-TEST(EventLog, AFullListKeepsRunningAndSaysSoOnItsLastLine) {
-  EventLog log;
   for (int i = 0; i < EventLog::kMaxLines + 5; ++i) log.ListAdd("event " + std::to_string(i));
-  ASSERT_EQ(log.LineCount(), EventLog::kMaxLines);
   EXPECT_EQ(log.Line(EventLog::kMaxLines - 2), "1 x event 32765");
   EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "6 x " + std::string(EventLog::kFullText));
-  log.ListAdd("event 0");  // existing lines still count
+  log.ListAdd("event 0");
   EXPECT_EQ(log.Line(0), "2 x event 0");
   for (int i = 0; i < 20000; ++i) log.ListAdd("more");  // saturates, never recurses
   EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "10000 x " + std::string(EventLog::kFullText));
-  EXPECT_EQ(log.LineCount(), EventLog::kMaxLines);
 }
 
-// An observer that logs from inside its callbacks, as a front end reacting to a line might.
-class ReentrantObserver : public EventLogObserver {
- public:
-  explicit ReentrantObserver(EventLog& log) : log_(log) {}
-  void LineAdded(int row, const std::string& line) override {
-    seen.push_back("+" + std::to_string(row) + " " + line);
-    if (line == "1 x first") log_.ListAdd("nested");
-  }
-  void LineChanged(int row, const std::string& line) override {
-    seen.push_back("~" + std::to_string(row) + " " + line);
-    if (line == "2 x nested") log_.Clear();
-  }
+// Logs from inside its callbacks, as a front end reacting to a line might.
+struct ReentrantObserver : EventLogObserver {
+  void LineAdded(int row, const std::string& line) override { React("+", row, line); }
+  void LineChanged(int row, const std::string& line) override { React("~", row, line); }
   void Cleared() override { seen.push_back("clear"); }
+  void React(const std::string& kind, int row, const std::string& line) {
+    seen.push_back(kind + std::to_string(row) + " " + line);
+    if (seen.back() == "+0 1 x first") log.ListAdd("nested");
+    if (seen.back() == "~1 2 x nested") log.Clear();
+  }
+  EventLog log;
   std::vector<std::string> seen;
-
- private:
-  EventLog& log_;
 };
 
-TEST(EventLog, NestedCallsFromObserversLeaveItConsistent) {
-  EventLog log;
-  ReentrantObserver observer(log);
-  log.SetObserver(&observer);
-  log.ListAdd("first");
-  log.ListAdd("nested");
-  EXPECT_THAT(observer.seen,
-              ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear"));
-  EXPECT_EQ(log.LineCount(), 0);
-  log.ListAdd("nested");
-  EXPECT_THAT(log.Lines(), ElementsAre("1 x nested"));
+TEST(EventLog, NestedCallsFromTheObserverLeaveItConsistent) {
+  ReentrantObserver observer;
+  observer.log.SetObserver(&observer);
+  observer.log.ListAdd("first");
+  observer.log.ListAdd("nested");
+  observer.log.ListAdd("nested");
+  EXPECT_THAT(observer.seen, ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear",
+                                         "+0 1 x nested"));
+}
+
+TEST(ExtractMessage, TakesTheTypedLineOutOfTheBody) {
+  const char* const cases[][2] = {
+      {"<HTML><BODY><FONT>.a brb</FONT></BODY></HTML>", "brb"},
+      {"<HTML><BODY><FONT>.a brb .a x</FONT></BODY></HTML>", "brb .a x"},
+      {"<HTML><BODY><FONT>.a </FONT></BODY></HTML>", ""},
+      // Missing pieces, or too little between them, give nothing rather than a crash.
+      {"<HTML><BODY><FONT>brb</FONT></BODY></HTML>", ""},
+      {"<HTML><BODY><FONT>.a brb</FONT></BODY>", ""},
+      {"</HTML><HTML>.a brb</FONT></BODY>", ""},
+      {".a b</HTML>", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtractMessage(c[0], ".a "), c[1]) << c[0];
 }
 
 }  // namespace

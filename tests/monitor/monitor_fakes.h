@@ -1,91 +1,56 @@
 #pragma once
-// Fakes for driving the traffic monitor without sockets or a real player: a relay that records
-// what the host sends, a player with a switchable track, and plain update switches.
+// Fakes for driving the traffic monitor without sockets: a relay that records what the host sends,
+// a player whose snapshot the test sets, and plain update switches; and frame builders.
 
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "media/format_settings.h"
-#include "media/media_player.h"
+#include "media/fake_media.h"
 #include "proxy/proxy_host.h"
-#include "wire/bytes.h"
 #include "wire/tlv.h"
 #include "wire/word.h"
 
 namespace quorvel::testing {
 
-struct Sent {
-  enum Kind { kToServer, kToClient, kRawToClient, kRawToServer } kind;
-  SlotIndex index;
-  Bytes data;
-};
+// What the host sent: 'S' a frame to the server, 'C' a frame to the client, 's'/'c' raw bytes to
+// server/client; the slot; the bytes.
+using Sent = std::tuple<char, SlotIndex, Bytes>;
 
-class RecordingProxy : public ProxyControl {
- public:
+struct RecordingProxy : ProxyControl {
   void StartListen(std::uint16_t) override {}
   void StopListen() override {}
   bool Connection(SlotIndex) const override { return true; }
-  void SendSock(int sockType, SlotIndex index, BytesView data) override {
-    sent.push_back({sockType == 0 ? Sent::kRawToClient : Sent::kRawToServer, index, Bytes(data)});
+  void SendSock(int t, SlotIndex i, BytesView d) override {
+    sent.emplace_back(t ? 's' : 'c', i, d);
   }
-  void AIMToServer(SlotIndex index, Bytes& data) override {
-    sent.push_back({Sent::kToServer, index, data});
-  }
-  void ServerToAIM(SlotIndex index, Bytes& data) override {
-    sent.push_back({Sent::kToClient, index, data});
-  }
-
+  void AIMToServer(SlotIndex i, Bytes& d) override { sent.emplace_back('S', i, d); }
+  void ServerToAIM(SlotIndex i, Bytes& d) override { sent.emplace_back('C', i, d); }
   std::vector<Sent> sent;
 };
 
-// A player whose track the test switches at will (or takes away).
-class SwitchablePlayer : public MediaPlayer {
- public:
-  PlayerSnapshot Query() override {
-    ++queries;
-    return snapshot;
-  }
+struct SwitchablePlayer : MediaPlayer {
+  PlayerSnapshot Query() override { return snapshot; }
   std::string Describe() const override { return "fake"; }
-
-  void Play(Bytes artist, Bytes song) {
-    snapshot.found = true;
-    snapshot.track = Track{std::move(artist), std::move(song)};
-    snapshot.playStatus = kPlayPlaying;
-    snapshot.elapsedMs = 65000;
-    snapshot.totalSeconds = 200;
-  }
-  void Vanish() { snapshot = PlayerSnapshot{}; }
-
-  PlayerSnapshot snapshot;
-  int queries = 0;
+  PlayerSnapshot snapshot = Playing("Band", "Tune");
 };
 
-class PlainUpdates : public UpdateSettings {
- public:
+struct PlainUpdates : UpdateSettings {
   bool Enabled() const override { return enabled; }
   bool ProfileUpdates() const override { return profile; }
   bool AwayUpdates() const override { return away; }
   bool AwayUsesBlock() const override { return block; }
-
-  bool enabled = true;
-  bool profile = true;
-  bool away = true;
-  bool block = false;
+  bool enabled = true, profile = true, away = true, block = false;
 };
 
-// A FLAP frame with a stale header (sequence and length zero, as a builder leaves them) around a
-// SNAC of `family`/`subtype` whose data is `snacData`.
-inline Bytes SnacFrame(int family, int subtype, BytesView snacData, int channel = 2) {
-  Bytes frame{'*', static_cast<char>(channel), 0, 0};
-  frame += IntToWord(static_cast<std::int32_t>(10 + snacData.size()));
-  frame += IntToWord(family) + IntToWord(subtype);
-  frame += Bytes(6, '\0');
-  frame += snacData;
-  return frame;
+// A SNAC of `family`/`subtype`: its header, then `data`.
+inline Bytes Snac(int family, int subtype, BytesView data) {
+  return IntToWord(family) + IntToWord(subtype) + Bytes(6, '\0') + Bytes(data);
 }
 
-inline Bytes Tlv(std::int32_t type, BytesView value) {
-  return MakeTLV(type, value);
+// A FLAP frame on `channel` around `p`, numbered `seq`, with its true length.
+inline Bytes Flap(BytesView p, int seq = 0, char channel = 2) {
+  return Bytes{'*', channel} + IntToWord(seq) + IntToWord(static_cast<int>(p.size())) + Bytes(p);
 }
 
 }  // namespace quorvel::testing
