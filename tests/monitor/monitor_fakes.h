@@ -29,6 +29,15 @@ struct RecordingProxy : ProxyControl {
   std::vector<Sent> sent;
 };
 
+// A player that answers with a readable track.
+inline PlayerSnapshot Playing(const std::string& artist, const std::string& song) {
+  PlayerSnapshot s;
+  s.found = true;
+  s.track = Track{artist, song};
+  s.playStatus = kPlayPlaying;
+  return s;
+}
+
 struct SwitchablePlayer : MediaPlayer {
   PlayerSnapshot Query() override { return snapshot; }
   std::string Describe() const override { return "fake"; }
