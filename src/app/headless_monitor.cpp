@@ -1,9 +1,6 @@
 #include "app/headless_monitor.h"
 
 #include <QCoreApplication>
-#include <QString>
-#include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 
@@ -11,7 +8,6 @@
 #include "app/monitor_session.h"
 #include "app/prefs_keys.h"
 #include "app/prefs_store.h"
-#include "media/player_factory.h"
 
 namespace quorvel {
 namespace {
@@ -54,16 +50,8 @@ class SessionHost : public ProxyHost {
 
 }  // namespace
 
-int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store) {
+int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store, MediaPlayer& player) {
   const Preferences prefs = store.Load();
-
-  std::unique_ptr<MediaPlayer> player;
-  try {
-    player = MakeMediaPlayer(line.player.toStdString());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
 
   HeadlessOptions options;
   options.bind_address = prefs.bind;
@@ -72,7 +60,7 @@ int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store) {
   options.on_close = [&store, &prefs] { store.Save(prefs); };
 
   return RunHeadless(options, [&](ProxyControl& proxy, auto) -> std::unique_ptr<ProxyHost> {
-    return std::make_unique<SessionHost>(proxy, *player, prefs);
+    return std::make_unique<SessionHost>(proxy, player, prefs);
   });
 }
 

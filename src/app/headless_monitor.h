@@ -4,11 +4,12 @@
 
 #include "app/command_line.h"
 #include "app/prefs_store.h"
+#include "media/media_player.h"
 
 namespace quorvel {
 
 // Runs until SIGINT or SIGTERM, whose closing sequence saves the settings to `store`; returns the
 // exit status.
-int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store);
+int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store, MediaPlayer& player);
 
 }  // namespace quorvel

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <cstdio>
 #include <memory>
 
 #include "app/command_line.h"
@@ -8,6 +9,8 @@
 #include "app/prefs_location.h"
 #include "app/prefs_store.h"
 #include "app/window_main.h"
+#include "media/player_factory.h"
+#include "wire/error.h"
 
 int main(int argc, char* argv[]) {
   quorvel::RaiseOpenFileLimit();
@@ -16,11 +19,18 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
   quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
+  std::unique_ptr<quorvel::MediaPlayer> player;
+  try {
+    player = quorvel::MakeMediaPlayer(line.player.toStdString());
+  } catch (const quorvel::Error& error) {
+    std::fprintf(stderr, "quorvel: %s\n", error.what());
+    return 1;
+  }
   if (line.nowPlaying) {
-    return quorvel::RunNowPlaying(line, prefs.Load());
+    return quorvel::RunNowPlaying(line, prefs.Load(), *player);
   }
   if (line.headless) {
-    return quorvel::RunHeadlessMonitor(line, prefs);
+    return quorvel::RunHeadlessMonitor(line, prefs, *player);
   }
-  return quorvel::RunWindow(line);
+  return quorvel::RunWindow(prefs, *player);
 }

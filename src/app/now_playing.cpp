@@ -5,8 +5,6 @@
 
 #include "app/preferences_settings.h"
 #include "media/composer.h"
-#include "media/player_factory.h"
-#include "wire/error.h"
 
 namespace quorvel {
 
@@ -47,19 +45,12 @@ int PrintNowPlaying(MediaPlayer& player, const FormatSettings& settings, BytesVi
   return 0;
 }
 
-int RunNowPlaying(const CommandLine& line, const Preferences& prefs) {
-  std::unique_ptr<MediaPlayer> player;
-  try {
-    player = MakeMediaPlayer(line.player.toStdString());
-  } catch (const Error& error) {
-    std::cerr << "quorvel: " << error.what() << '\n';
-    return 1;
-  }
+int RunNowPlaying(const CommandLine& line, const Preferences& prefs, MediaPlayer& player) {
   const PreferencesSettings settings(prefs);
   const Bytes templateText = line.nowPlayingTemplate.isNull()
                                  ? Bytes(kDefaultNowPlayingTemplate)
                                  : line.nowPlayingTemplate.toStdString();
-  return PrintNowPlaying(*player, settings, templateText, std::cout, std::cerr);
+  return PrintNowPlaying(player, settings, templateText, std::cout, std::cerr);
 }
 
 }  // namespace quorvel

@@ -6,16 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
-#include "app/command_line.h"
 #include "app/form1.h"
-#include "app/prefs_location.h"
 #include "app/prefs_store.h"
 #include "app/termination_signals.h"
 #include "app/window_services.h"
 #include "media/composer.h"
-#include "media/player_factory.h"
 #include "monitor/traffic_monitor.h"
 #include "proxy/aim_proxy.h"
 #include "proxy/qt_socket.h"
@@ -85,7 +81,7 @@ class RelaySettingsFile : public PrefsStoreFile {
 
 }  // namespace
 
-int RunWindow(const CommandLine& line) {
+int RunWindow(PrefsStore& store, MediaPlayer& player) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
     std::fprintf(stderr, "%s\n", kNoDisplayMessage);
     return 1;
@@ -93,18 +89,9 @@ int RunWindow(const CommandLine& line) {
   QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
   std::signal(SIGPIPE, SIG_IGN);
 
-  std::unique_ptr<MediaPlayer> player;
-  try {
-    player = MakeMediaPlayer(line.player.toStdString());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-
-  PrefsStore store(PrefsPath(line.prefsPath));
   EventLog log;
   Form1 form(log);
-  Composer composer(*player, form);
+  Composer composer(player, form);
   QtSocketFactory factory;
   AIMProxy proxy(factory);
   TrafficMonitor monitor(proxy, composer, form, log);

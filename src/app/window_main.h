@@ -8,8 +8,9 @@
 namespace quorvel {
 
 class Form1;
+class MediaPlayer;
+class PrefsStore;
 class TerminationSignals;
-struct CommandLine;
 
 // True when a window can be shown: an X11 or Wayland display, or a Qt platform chosen explicitly
 // (QT_QPA_PLATFORM). Always true outside Linux and the BSDs.
@@ -33,9 +34,9 @@ inline constexpr const char* kNoDisplayMessage =
 void ConnectLifecycle(Form1& form, TerminationSignals& terminations);
 
 // The window front end: the relay with the traffic monitor as its host, composing with the
-// window's controls, the settings of prefs.ini (or --prefs) and the chosen player (--player).
-// Runs until the window closes, the session ends, or SIGINT or SIGTERM; returns the exit status.
-// Without a QApplication (no display) it prints kNoDisplayMessage and returns 1.
-int RunWindow(const CommandLine& line);
+// window's controls, the settings of `store` and `player`. Runs until the window closes, the
+// session ends, or SIGINT or SIGTERM; returns the exit status. Without a QApplication (no display)
+// it prints kNoDisplayMessage and returns 1.
+int RunWindow(PrefsStore& store, MediaPlayer& player);
 
 }  // namespace quorvel
