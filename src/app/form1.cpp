@@ -466,14 +466,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
   // Without a notification area the window stays on the task bar, so it can always be reached.
-  if (prefsChk_[3]->checkState() != Qt::Checked || !TrayAvailable()) return;
-  // Hidden once the window system has finished minimising.
+  const auto hidesToTray = [this] {
+    return isMinimized() && prefsChk_[3]->checkState() == Qt::Checked && TrayAvailable();
+  };
+  if (event->type() != QEvent::WindowStateChange || !hidesToTray()) return;
+  // Hidden once the window system has finished minimising, if the tray box is still ticked then.
   QMetaObject::invokeMethod(
       this,
-      [this] {
-        if (!isMinimized()) return;
+      [this, hidesToTray] {
+        if (!hidesToTray()) return;
         hide();
         setWindowState(windowState() & ~Qt::WindowMinimized);
       },
