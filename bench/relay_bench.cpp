@@ -122,6 +122,7 @@ struct Relay {
   bool socks = false;
   pid_t pid = -1;
   std::uint16_t port = 0;
+  std::string scratch;  // a folder of the relay's own, removed when it stops
 
   // A connection through the relay to ip:port, ready for data; -1 on failure.
   int Open(const std::string& ip, std::uint16_t targetPort) const {
@@ -163,7 +164,14 @@ Relay StartQuorvel(const std::string& path) {
   int err[2];
   if (pipe2(err, O_CLOEXEC) != 0) Die("pipe");
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  Relay r{"quorvel", true, Spawn({path, "--headless", "--port", "0"}, devnull, err[1]), 0};
+  // Its own settings file and no media player, so that the user's set-up cannot change the run.
+  char dir[] = "/tmp/quorvel-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) Die("mkdtemp");
+  const std::string prefs = std::string(dir) + "/prefs.ini";
+  Relay r{"quorvel", true,
+          Spawn({path, "--headless", "--port", "0", "--prefs", prefs, "--player", "none"}, devnull,
+                err[1]),
+          0, dir};
   close(devnull);
   close(err[1]);
   std::string text;
@@ -187,7 +195,7 @@ Relay StartQuorvel(const std::string& path) {
 }
 
 Relay StartSocat(const std::string& ip, std::uint16_t targetPort) {
-  Relay r{"socat", false, -1, FreePort()};
+  Relay r{"socat", false, -1, FreePort(), {}};
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   r.pid =
       Spawn({"socat",
@@ -206,12 +214,19 @@ Relay StartSocat(const std::string& ip, std::uint16_t targetPort) {
   throw std::runtime_error("socat did not start");
 }
 
+void RemoveScratch(const Relay& r) {
+  if (r.scratch.empty()) return;
+  std::remove((r.scratch + "/prefs.ini").c_str());
+  rmdir(r.scratch.c_str());
+}
+
 void Stop(Relay& r) {
   if (r.pid <= 0) return;
   kill(r.pid, SIGTERM);
   for (int k = 0; k < 300; ++k) {
     if (waitpid(r.pid, nullptr, WNOHANG) == r.pid) {
       r.pid = -1;
+      RemoveScratch(r);
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -219,7 +234,9 @@ void Stop(Relay& r) {
   kill(r.pid, SIGKILL);
   waitpid(r.pid, nullptr, 0);
   r.pid = -1;
+  RemoveScratch(r);
 }
+
 
 long StatusKiB(pid_t pid, const char* field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
