@@ -237,7 +237,6 @@ void Stop(Relay& r) {
   RemoveScratch(r);
 }
 
-
 long StatusKiB(pid_t pid, const char* field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;

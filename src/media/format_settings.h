@@ -34,21 +34,21 @@ class FormatSettings {
  public:
   virtual ~FormatSettings() = default;
   virtual FieldFormat Field(MediaField field) const = 0;
-  virtual bool LimitOnly() const = 0;       // a length only shortens, never pads
-  virtual bool BufferOn() const = 0;        // wrap every value in BufferText()
-  virtual Bytes BufferText() const = 0;     // each "var" stands for the value
-  virtual Bytes BlockToken() const = 0;     // the token of the Replace Continued block
-  virtual Bytes Block() const = 0;          // the block, lines separated by CR LF
+  virtual bool LimitOnly() const = 0;    // a length only shortens, never pads
+  virtual bool BufferOn() const = 0;     // wrap every value in BufferText()
+  virtual Bytes BufferText() const = 0;  // each "var" stands for the value
+  virtual Bytes BlockToken() const = 0;  // the token of the Replace Continued block
+  virtual Bytes Block() const = 0;       // the block, lines separated by CR LF
 };
 
 // The switches of the periodic profile and away updates.
 class UpdateSettings {
  public:
   virtual ~UpdateSettings() = default;
-  virtual bool Enabled() const = 0;          // "Enable Quorvel"
-  virtual bool ProfileUpdates() const = 0;   // show media stats in the profile
-  virtual bool AwayUpdates() const = 0;      // show media stats in the away message
-  virtual bool AwayUsesBlock() const = 0;    // away text made from the Replace Continued block
+  virtual bool Enabled() const = 0;         // "Enable Quorvel"
+  virtual bool ProfileUpdates() const = 0;  // show media stats in the profile
+  virtual bool AwayUpdates() const = 0;     // show media stats in the away message
+  virtual bool AwayUsesBlock() const = 0;   // away text made from the Replace Continued block
 };
 
 }  // namespace quorvel

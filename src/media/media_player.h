@@ -22,11 +22,11 @@ struct Track {
 
 // Everything one composition needs, read in one query.
 struct PlayerSnapshot {
-  bool found = false;                // a player answered
-  std::optional<Track> track;        // nothing when the current track cannot be read
-  int playStatus = -1;               // kPlay* or any other code (shown as empty text)
-  std::int64_t elapsedMs = 0;        // position in the current track
-  std::int64_t totalSeconds = 0;     // length of the current track
+  bool found = false;             // a player answered
+  std::optional<Track> track;     // nothing when the current track cannot be read
+  int playStatus = -1;            // kPlay* or any other code (shown as empty text)
+  std::int64_t elapsedMs = 0;     // position in the current track
+  std::int64_t totalSeconds = 0;  // length of the current track
 };
 
 class MediaPlayer {
