@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing, fuzzing and benchmarking Quorvel needs.
+# Installs the Debian packages Quorvel needs.
+#   scripts/install-deps.sh --run   what building and running the program needs, nothing more
+#   scripts/install-deps.sh         everything: also the tests, sanitizers, fuzzers, the Windows
+#                                   cross-compile check, the package checks and the benchmark
 # Idempotent: when everything is already there it only checks, which takes well under a second.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
+run_packages=(
+  cmake ninja-build g++
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+)
+
+full_packages=(
+  "${run_packages[@]}"
+  make pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   dbus dbus-bin dbus-daemon
   socat
   g++-mingw-w64-x86-64-posix
+  dpkg-dev file appstream desktop-file-utils lintian
 )
+
+case "${1:-}" in
+  --run) packages=("${run_packages[@]}") ;;
+  "") packages=("${full_packages[@]}") ;;
+  *) echo "usage: $0 [--run]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
