@@ -19,7 +19,7 @@ full_packages=(
   dbus dbus-bin dbus-daemon
   socat
   g++-mingw-w64-x86-64-posix
-  dpkg-dev file appstream desktop-file-utils lintian
+  dpkg-dev file appstream desktop-file-utils lintian systemd
 )
 
 case "${1:-}" in
