@@ -17,7 +17,8 @@ fail() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" 2>/dev/null || true)
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" \
+  2>/dev/null || true)
 [ -n "$version" ] || { echo "check-package: $build is not a configured build folder" >&2; exit 1; }
 deb="$build/quorvel_${version}_$(dpkg --print-architecture).deb"
 rm -f "$deb"
