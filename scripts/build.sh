@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into its own folder.
 #   scripts/build.sh release   -> build/        (warnings as errors, tests)
-#   scripts/build.sh program   -> build/        (the program alone; tests off unless build/ has them)
+#   scripts/build.sh program   -> build/        (the program target alone, for scripts/run.sh)
 #   scripts/build.sh asan      -> build-asan/   (AddressSanitizer + UBSan, tests)
 #   scripts/build.sh fuzz      -> build-fuzz/   (clang, libFuzzer targets only)
 #   scripts/build.sh bench     -> build-bench/  (optimised, benchmarks)
