@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into its own folder.
 #   scripts/build.sh release   -> build/        (warnings as errors, tests)
+#   scripts/build.sh program   -> build/        (the program target alone, for scripts/run.sh)
 #   scripts/build.sh asan      -> build-asan/   (AddressSanitizer + UBSan, tests)
 #   scripts/build.sh fuzz      -> build-fuzz/   (clang, libFuzzer targets only)
 #   scripts/build.sh bench     -> build-bench/  (optimised, benchmarks)
@@ -10,9 +11,16 @@ cd "$(dirname "$0")/.."
 flavour=${1:-release}
 jobs=${QUORVEL_JOBS:-$(nproc)}
 common=(-G Ninja -DQUORVEL_WERROR=ON)
+targets=()
 
 case "$flavour" in
-  release) dir=build; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  release) dir=build; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_TESTS=ON) ;;
+  program)
+    # Shares build/ with the release flavour. A first configure leaves the tests out, so that
+    # the test packages need not be installed; a build/ that already has them keeps them.
+    dir=build; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo); targets=(--target quorvel)
+    [ -f build/CMakeCache.txt ] || args+=(-DQUORVEL_TESTS=OFF)
+    ;;
   asan) dir=build-asan; args=(-DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON) ;;
   fuzz)
     dir=build-fuzz
@@ -24,4 +32,4 @@ case "$flavour" in
 esac
 
 cmake -S . -B "$dir" "${common[@]}" "${args[@]}" >/dev/null
-cmake --build "$dir" -j "$jobs"
+cmake --build "$dir" -j "$jobs" "${targets[@]}"

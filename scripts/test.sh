@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the sanitizer build, the fuzzers (a few seconds each), the Windows
-# cross-compile check, then the release build's suite, whose ctest summary closes the output.
+# cross-compile check, the Debian package's checks, then the release build's suite, whose ctest
+# summary closes the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,4 +33,8 @@ fi
 
 echo "== Release build"
 scripts/build.sh release
+
+echo "== Debian package"
+scripts/check-package.sh build
+
 ctest --test-dir build --output-on-failure -j 2
