@@ -13,7 +13,7 @@
 #include "app/termination_signals.h"
 #include "proxy/aim_proxy.h"
 #include "proxy/forwarding_host.h"
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
 
 namespace quorvel {
 namespace {

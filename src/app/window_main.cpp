@@ -14,7 +14,7 @@
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
 #include "proxy/aim_proxy.h"
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
 
 namespace quorvel {
 

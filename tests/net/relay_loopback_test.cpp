@@ -21,7 +21,7 @@
 
 #include "proxy/aim_proxy.h"
 #include "proxy/forwarding_host.h"
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
 #include "wire/word.h"
 
 namespace quorvel {
