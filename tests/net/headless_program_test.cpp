@@ -40,8 +40,11 @@ TEST(Headless, PortInUseFailsSavingNothingAndSigtermExitsSavingThePrefs) {
 
   const quint16 port = Listen()->serverPort();  // free again
   ASSERT_TRUE(start(port));
-  Socket client = ConnectTo(port, Socks4Request(*taken));
-  EXPECT_EQ(Read(*client, 8).left(2), "\x04\x5A") << "the SOCKS reply";
+  const QByteArray request = Socks4Request(*taken);
+  Socket client = ConnectTo(port, request);
+  EXPECT_EQ(Read(*client, 8).toHex(' ').toStdString(),
+            ("\x04\x5A" + request.mid(2, 6)).toHex(' ').toStdString())
+      << "the SOCKS reply";
   ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
   ASSERT_TRUE(process.waitForFinished(5000));
   EXPECT_EQ(process.exitCode(), 0);

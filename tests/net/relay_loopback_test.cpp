@@ -47,7 +47,7 @@ class RelayLoopbackTest : public ::testing::Test {
     Socket client = ConnectTo(relay_.ListeningPort(), request);
     const QByteArray reply = Read(*client, 8);
     const QByteArray granted = "\x04\x5A" + request.mid(2, 6);
-    EXPECT_EQ(reply.toHex(' '), granted.toHex(' ')) << "the SOCKS reply";
+    EXPECT_EQ(reply.toHex(' ').toStdString(), granted.toHex(' ').toStdString()) << "the SOCKS reply";
     return reply == granted ? std::move(client) : nullptr;
   }
 
