@@ -74,11 +74,11 @@ QtSocketFactory::~QtSocketFactory() {
   for (auto& [id, socket] : pending_) delete socket;
 }
 
-std::unique_ptr<AsyncSocket> QtSocketFactory::CreateSocket() {
+std::unique_ptr<AsyncSocket> QtSocketFactory::MakeSocket() {
   return std::make_unique<QtSocket>(*this);
 }
 
-std::unique_ptr<AsyncListener> QtSocketFactory::CreateListener() {
+std::unique_ptr<AsyncListener> QtSocketFactory::MakeListener() {
   return std::make_unique<QtListener>(*this);
 }
 

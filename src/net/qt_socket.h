@@ -27,8 +27,8 @@ class QtSocketFactory : public SocketFactory {
   QtSocketFactory(const QtSocketFactory&) = delete;
   QtSocketFactory& operator=(const QtSocketFactory&) = delete;
 
-  std::unique_ptr<AsyncSocket> CreateSocket() override;
-  std::unique_ptr<AsyncListener> CreateListener() override;
+  std::unique_ptr<AsyncSocket> MakeSocket() override;
+  std::unique_ptr<AsyncListener> MakeListener() override;
 
   // Connections closed by their owner that are still delivering their last bytes.
   static int LingeringCount();

@@ -101,7 +101,7 @@ class Relay::ListenerEvents : public ListenerObserver {
 Relay::Relay(SocketFactory& factory, RelayHost* host)
     : factory_(factory),
       host_(host),
-      listener_(factory.CreateListener()),
+      listener_(factory.MakeListener()),
       listenerEvents_(std::make_unique<ListenerEvents>(*this)) {
   listener_->SetObserver(listenerEvents_.get());
   slots_.push_back(MakeSlot(0));
@@ -123,7 +123,7 @@ std::unique_ptr<Relay::Slot> Relay::MakeSlot(SlotIndex index) {
   slot->index = index;
   for (Toward side : {Toward::kClient, Toward::kServer}) {
     SocketSide& state = SideOf(*slot, side);
-    state.socket = factory_.CreateSocket();
+    state.socket = factory_.MakeSocket();
     state.events = std::make_unique<SocketEvents>(*this, *slot, side);
     state.socket->SetObserver(state.events.get());
   }

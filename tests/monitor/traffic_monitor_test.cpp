@@ -29,7 +29,7 @@ class TrafficMonitorTest : public ::testing::Test {
 
  protected:
   // Feeds one client frame; the frame that went to the server, exactly once, in its place.
-  Bytes Outgoing(Bytes frame, SlotIndex index = 1) {
+  Bytes PassFromClient(Bytes frame, SlotIndex index = 1) {
     relay.sent.clear();
     monitor.FrameFromClient(index, frame);
     EXPECT_EQ(relay.sent, (std::vector<Sent>{{'S', index, frame}}));
@@ -143,12 +143,12 @@ TEST_P(ClientFrameTest, IsCapturedAsSentAndRewritten) {
   player.snapshot = Playing("Band", kCafe);
   format.block = Bytes(40000, 'x');
   // An away message captured before, which only an away frame replaces.
-  Outgoing(Flap(Away(kUtf8, "before")));
+  PassFromClient(Flap(Away(kUtf8, "before")));
   const Bytes away = monitor.CapturedAway();
   monitor.ResetForStartUp();
 
   const Bytes typed = Flap(c.snac);
-  EXPECT_EQ(ToHex(Outgoing(typed)), ToHex(c.out.empty() ? typed : At(typed, c.out)));
+  EXPECT_EQ(ToHex(PassFromClient(typed)), ToHex(c.out.empty() ? typed : At(typed, c.out)));
   EXPECT_EQ(monitor.CapturedProfile(), c.kind == 'P' ? typed : "");
   EXPECT_EQ(monitor.CapturedAway(), c.kind == 'A' ? typed : away);
   EXPECT_EQ(monitor.ProfileRewritten(), c.kind == 'P');
@@ -169,9 +169,9 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
   const Bytes away = Flap(Away(kUtf8, "away: %s"));
   const auto filled = [&](BytesView text) { return At(profile, Profile(text)); };
   const auto composed = [&](BytesView text) { return At(away, MakeAwaySNAC(kAscii, text)); };
-  Outgoing(profile, 3);
-  Outgoing(away, 2);
-  Outgoing(Flap(Im(".b")), 9);  // the fake away leaves the updates' slot alone
+  PassFromClient(profile, 3);
+  PassFromClient(away, 2);
+  PassFromClient(Flap(Im(".b")), 9);  // the fake away leaves the updates' slot alone
   EXPECT_THAT(Tick(2), ElementsAre(filled("Band - Tune"), composed("away: Tune")));
   player.snapshot = Playing("Other", "Song");
   EXPECT_THAT(Tick(2), ElementsAre(filled("Other - Song"), composed("away: Song")));
@@ -185,15 +185,15 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
 
   // Frames captured anew while restored are rewritten (not with away updates off), and then
   // they are what the restore sends.
-  EXPECT_EQ(Outgoing(profile, 5), filled("Other - Song"));
+  EXPECT_EQ(PassFromClient(profile, 5), filled("Other - Song"));
   updates.away = false;
-  EXPECT_EQ(Outgoing(away, 5), away);
+  EXPECT_EQ(PassFromClient(away, 5), away);
   EXPECT_THAT(Tick(5), ElementsAre(profile, away));
   EXPECT_THAT(Tick(5), ElementsAre());
   updates.profile = updates.away = updates.block = true;  // the block stands in for the text
   EXPECT_THAT(Tick(5), ElementsAre(filled("Other - Song"), composed("Now: Other<BR>Song")));
   player.snapshot = {};  // without a player the client's own frames go out
-  EXPECT_EQ(Outgoing(profile, 5), profile);
+  EXPECT_EQ(PassFromClient(profile, 5), profile);
   EXPECT_THAT(Tick(5), ElementsAre(profile, away));
   EXPECT_THAT(log.Lines(),
               ElementsAre("1 x Return [Fake]", "6 x Updated Profile", "7 x Updated Away"));

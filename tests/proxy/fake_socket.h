@@ -114,12 +114,12 @@ class FakeListener : public AsyncListener {
 
 class FakeNetwork : public SocketFactory {
  public:
-  std::unique_ptr<AsyncSocket> CreateSocket() override {
+  std::unique_ptr<AsyncSocket> MakeSocket() override {
     auto socket = std::make_unique<FakeSocket>();
     socket->network_ = this;
     return socket;
   }
-  std::unique_ptr<AsyncListener> CreateListener() override {
+  std::unique_ptr<AsyncListener> MakeListener() override {
     return std::unique_ptr<AsyncListener>(listener = new FakeListener());
   }
   // A client connects to the listener (false when it is not listening).
