@@ -47,7 +47,8 @@ class RelayControl {
   // exist.
   virtual bool IsClientConnected(SlotIndex slot) const = 0;
   // Sends bytes unchanged. When either side of the slot is gone, nothing is sent: the event
-  // "Connection was unexpectedly closed." is raised and the slot closed.
+  // "Connection was unexpectedly closed." is raised and the slot closed. Throws Error for a slot
+  // that does not exist.
   virtual void SendBytes(Toward toward, SlotIndex slot, BytesView data) = 0;
   // Frames `frame` (a bare SNAC gets the channel-2 template header), stamps the slot's next
   // sequence number for that direction and the true length into it, and sends it. The stamped
