@@ -12,14 +12,13 @@ namespace {
 
 using namespace quorvel;
 
-class CountingProxy : public ProxyControl {
+class CountingRelay : public RelayControl {
  public:
-  void StartListen(std::uint16_t) override {}
-  void StopListen() override {}
-  bool Connection(SlotIndex) const override { return true; }
-  void SendSock(int, SlotIndex, BytesView) override { ++sends; }
-  void AIMToServer(SlotIndex, Bytes& data) override { Check(data); }
-  void ServerToAIM(SlotIndex, Bytes& data) override { Check(data); }
+  void StartListening(std::uint16_t) override {}
+  void StopListening() override {}
+  bool IsClientConnected(SlotIndex) const override { return true; }
+  void SendBytes(Toward, SlotIndex, BytesView) override { ++sends; }
+  void SendFrame(Toward, SlotIndex, Bytes& frame) override { Check(frame); }
   static void Check(const Bytes& data) {
     if (data.size() > kFlapHeaderSize + kMaxFlapDataLength) std::abort();
     ++sends;
@@ -59,13 +58,13 @@ class Settings : public FormatSettings, public UpdateSettings {
 // bit 2: new track) and a two-byte length, followed by that many bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  CountingProxy proxy;
+  CountingRelay relay;
   InputPlayer player;
   Settings settings;
   settings.switches = data[0];
   Composer composer(player, settings);
   EventLog log;
-  TrafficMonitor monitor(proxy, composer, settings, log);
+  TrafficMonitor monitor(relay, composer, settings, log);
 
   std::size_t pos = 1;
   while (pos + 3 <= size) {
@@ -81,14 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           Track{frame.substr(0, frame.size() / 2), frame.substr(frame.size() / 2)};
       continue;
     }
-    const int before = CountingProxy::sends;
+    const int before = CountingRelay::sends;
     if ((control & 1) != 0) {
-      monitor.OutgoingAIM(1, frame);
+      monitor.FrameFromClient(1, frame);
     } else {
-      monitor.IncomingAIM(1, frame);
+      monitor.FrameFromServer(1, frame);
     }
-    if (CountingProxy::sends != before + 1) std::abort();
-    if ((control & 2) != 0) monitor.CheckTimer();
+    if (CountingRelay::sends != before + 1) std::abort();
+    if ((control & 2) != 0) monitor.RunTimedUpdates();
   }
   return 0;
 }

@@ -9,15 +9,16 @@
 #include <map>
 #include <string>
 
-#include "proxy/aim_proxy.h"
 #include "proxy/fake_socket.h"  // tests/proxy
+#include "proxy/relay.h"
 #include "wire/word.h"
 
 namespace {
 
-using quorvel::AIMProxy;
 using quorvel::Bytes;
+using quorvel::Relay;
 using quorvel::SlotIndex;
+using quorvel::Toward;
 using quorvel::testing::FakeNetwork;
 using quorvel::testing::FakeSocket;
 
@@ -39,41 +40,41 @@ class Input {
   std::size_t pos_ = 0;
 };
 
-class CheckingHost : public quorvel::ProxyHost {
+class CheckingHost : public quorvel::RelayHost {
  public:
-  explicit CheckingHost(AIMProxy& proxy) : proxy_(proxy) {}
-  void IncomingAIM(SlotIndex i, Bytes& data) override {
-    CheckFrame(data);
-    Raised(i) += data;
-    if (forward) proxy_.ServerToAIM(i, data);
+  explicit CheckingHost(Relay& relay) : relay_(relay) {}
+  void FrameFromServer(SlotIndex i, Bytes& frame) override {
+    CheckFrame(frame);
+    Raised(i) += frame;
+    if (forward) relay_.SendFrame(Toward::kClient, i, frame);
   }
-  void OutgoingAIM(SlotIndex i, Bytes& data) override {
-    CheckFrame(data);
-    if (forward) proxy_.AIMToServer(i, data);
+  void FrameFromClient(SlotIndex i, Bytes& frame) override {
+    CheckFrame(frame);
+    if (forward) relay_.SendFrame(Toward::kServer, i, frame);
   }
-  void IncomingData(SlotIndex i, std::uint16_t, Bytes& data) override {
+  void BytesFromServer(SlotIndex i, std::uint16_t, Bytes& data) override {
     if (data.empty()) std::abort();
     Raised(i) += data;
-    if (forward) proxy_.SendSock(0, i, data);
+    if (forward) relay_.SendBytes(Toward::kClient, i, data);
   }
-  void OutgoingData(SlotIndex i, std::uint16_t, Bytes& data) override {
+  void BytesFromClient(SlotIndex i, std::uint16_t, Bytes& data) override {
     if (data.empty()) std::abort();
-    if (forward) proxy_.SendSock(1, i, data);
+    if (forward) relay_.SendBytes(Toward::kServer, i, data);
   }
-  void SocketEvent(SlotIndex, const std::string&) override {}
+  void RelayEvent(SlotIndex, const std::string&) override {}
 
   static void CheckFrame(const Bytes& f) {
     if (f.size() < 6 || f[0] != 0x2A) std::abort();
     if (static_cast<std::size_t>(quorvel::WordAt(f, 4)) + 6 != f.size()) std::abort();
   }
-  Bytes& Raised(SlotIndex i) { return raised[&proxy_.RemoteSocks(i)]; }
+  Bytes& Raised(SlotIndex i) { return raised[&relay_.ServerSocket(i)]; }
 
   bool forward = true;
   std::map<const void*, Bytes> raised;  // per server socket, since its connection stood
   std::map<const void*, Bytes> fed;
 
  private:
-  AIMProxy& proxy_;
+  Relay& relay_;
 };
 
 }  // namespace
@@ -81,20 +82,20 @@ class CheckingHost : public quorvel::ProxyHost {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);
   FakeNetwork net;
-  AIMProxy proxy(net);
-  CheckingHost host(proxy);
-  proxy.SetHost(&host);
-  proxy.StartListen(3131);
+  Relay relay(net);
+  CheckingHost host(relay);
+  relay.SetHost(&host);
+  relay.StartListening(3131);
 
   auto slot = [&]() -> SlotIndex {
-    const SlotIndex n = proxy.UpperBound();
+    const SlotIndex n = relay.HighestSlot();
     return n == 0 ? 0 : 1 + in.Byte() % n;
   };
-  auto local = [&](SlotIndex i) -> FakeSocket& {
-    return static_cast<FakeSocket&>(proxy.LocalSocks(i));
+  auto client = [&](SlotIndex i) -> FakeSocket& {
+    return static_cast<FakeSocket&>(relay.ClientSocket(i));
   };
-  auto remote = [&](SlotIndex i) -> FakeSocket& {
-    return static_cast<FakeSocket&>(proxy.RemoteSocks(i));
+  auto server = [&](SlotIndex i) -> FakeSocket& {
+    return static_cast<FakeSocket&>(relay.ServerSocket(i));
   };
 
   for (int steps = 0; steps < 200 && !in.Empty(); ++steps) {
@@ -104,10 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     if (op == 8) {
-      proxy.StopListen();
+      relay.StopListening();
       host.raised.clear();
       host.fed.clear();
-      proxy.StartListen(3131);
+      relay.StartListening(3131);
       continue;
     }
     if (op == 9) {
@@ -118,34 +119,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (i == 0) continue;
     switch (op) {
       case 1:
-        local(i).Arrive(in.Take(in.Byte()));
+        client(i).Arrive(in.Take(in.Byte()));
         break;
       case 2: {
-        FakeSocket& s = remote(i);
+        FakeSocket& s = server(i);
         const Bytes bytes = in.Take(in.Byte() * 4u);
         if (s.State() == quorvel::SocketState::kConnected) host.fed[&s] += bytes;
         s.Arrive(bytes);
         break;
       }
       case 3:
-        if (remote(i).State() == quorvel::SocketState::kConnecting) {
-          host.raised[&remote(i)].clear();
-          host.fed[&remote(i)].clear();
-          remote(i).CompleteConnect();
+        if (server(i).State() == quorvel::SocketState::kConnecting) {
+          host.raised[&server(i)].clear();
+          host.fed[&server(i)].clear();
+          server(i).CompleteConnect();
         }
         break;
       case 4:
-        if (remote(i).State() == quorvel::SocketState::kConnecting) remote(i).FailConnect("no");
+        if (server(i).State() == quorvel::SocketState::kConnecting) server(i).FailConnect("no");
         break;
       case 5:
-        local(i).PeerCloses();
+        client(i).PeerCloses();
         break;
       case 6:
-        remote(i).PeerCloses();
+        server(i).PeerCloses();
         break;
       case 7:
-        local(i).Drain(in.Byte() * 4096u);
-        remote(i).Drain(in.Byte() * 4096u);
+        client(i).Drain(in.Byte() * 4096u);
+        server(i).Drain(in.Byte() * 4096u);
         break;
       case 10: {
         const bool oscar = in.Byte() & 1;
@@ -159,22 +160,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      1,
                      'u',
                      0};
-        local(i).Arrive(req);
+        client(i).Arrive(req);
         break;
       }
       case 11:
-        local(i).Vanish();
+        client(i).Vanish();
         break;
       case 12:
-        remote(i).ArriveQuietly(in.Take(in.Byte()));
-        remote(i).PeerCloses();
+        server(i).ArriveQuietly(in.Take(in.Byte()));
+        server(i).PeerCloses();
         break;
       default:
         break;
     }
     // The server side of every standing connection: raised + unread == arrived.
-    for (SlotIndex k = 1; k <= proxy.UpperBound(); ++k) {
-      FakeSocket& s = remote(k);
+    for (SlotIndex k = 1; k <= relay.HighestSlot(); ++k) {
+      FakeSocket& s = server(k);
       if (s.State() != quorvel::SocketState::kConnected) continue;
       if (host.raised[&s] + s.Unread() != host.fed[&s]) std::abort();
     }

@@ -169,7 +169,7 @@ void Form1::ConnectReactions() {
   connect(tray_, &SysTray::restoreRequested, this, &Form1::RestoreFromTray);
 }
 
-void Form1::Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings) {
+void Form1::Bind(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settings) {
   proxy_ = &proxy;
   monitor_ = &monitor;
   settings_ = &settings;
@@ -209,7 +209,7 @@ void Form1::FormLoad() {
       master_list_->findItems(QString::fromLatin1(kPageNames[0]), Qt::MatchExactly);
   if (!events.isEmpty()) master_list_->setCurrentItem(events.first());
   if (proxy_ != nullptr) {
-    if (const auto port = PortNumber(prefsText_[0]->text())) proxy_->StartListen(*port);
+    if (const auto port = PortNumber(prefsText_[0]->text())) proxy_->StartListening(*port);
   }
   if (prefsChk_[4]->checkState() == Qt::Checked) ShellExec(prefsText_[2]->text());
 }
@@ -287,7 +287,7 @@ void Form1::FormUnload() {
   unloaded_ = true;
   if (settings_ != nullptr) settings_->Save(ControlValues());
   if (tray_->IsPresent()) tray_->Remove();
-  if (proxy_ != nullptr) proxy_->StopListen();
+  if (proxy_ != nullptr) proxy_->StopListening();
   checkTimer_.stop();
   emit unloaded();
 }
@@ -389,16 +389,17 @@ void Form1::PortChange() {
     lastPortText_ = text;
   }
   // While the client is connected the text only waits for the next start.
-  if (proxy_ != nullptr && monitor_ != nullptr && proxy_->Connection(monitor_->ActiveSlot())) {
+  if (proxy_ != nullptr && monitor_ != nullptr &&
+      proxy_->IsClientConnected(monitor_->ActiveSlot())) {
     return;
   }
   if (text.isEmpty()) box->setText(QStringLiteral("1100"));  // runs this reaction again
   if (proxy_ == nullptr) return;
-  proxy_->StopListen();
+  proxy_->StopListening();
   log_.ListAdd("Port Changed");
   QCoreApplication::processEvents();
   if (unloaded_) return;  // the window closed meanwhile: the listener stays stopped
-  if (const auto port = PortNumber(box->text())) proxy_->StartListen(*port);
+  if (const auto port = PortNumber(box->text())) proxy_->StartListening(*port);
 }
 
 void Form1::IntervalChange() {

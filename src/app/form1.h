@@ -19,7 +19,7 @@
 #include "app/window_services.h"
 #include "media/format_settings.h"
 #include "monitor/event_log.h"
-#include "proxy/proxy_host.h"
+#include "proxy/relay_host.h"
 
 class QCheckBox;
 class QComboBox;
@@ -52,7 +52,7 @@ class Form1 : public QWidget,
   ~Form1() override;
 
   // The relay, the monitor and the settings file. Called once, before FormLoad.
-  void Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings);
+  void Bind(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settings);
 
   // Start-up: resets the capture state, loads the settings into the controls (their reactions
   // run), shows the tray icon when asked, shows the Events page, listens on the port in the port
@@ -123,7 +123,7 @@ class Form1 : public QWidget,
   bool TrayAvailable() const;
 
   EventLog& log_;
-  ProxyControl* proxy_ = nullptr;
+  RelayControl* proxy_ = nullptr;
   MonitorPort* monitor_ = nullptr;
   SettingsFile* settings_ = nullptr;
   Preferences loaded_;  // what was read; carries the values that have no control

@@ -11,15 +11,15 @@
 #endif
 
 #include "app/termination_signals.h"
-#include "proxy/aim_proxy.h"
-#include "proxy/forwarding_host.h"
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
+#include "proxy/relay.h"
+#include "proxy/relay_events.h"
 
 namespace quorvel {
 namespace {
 
 void PrintEvent(SlotIndex index, const std::string& description) {
-  const std::string line = SocketEventLine(index, description) + "\n";
+  const std::string line = RelayEventLine(index, description) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
@@ -41,21 +41,20 @@ int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost) {
   std::signal(SIGPIPE, SIG_IGN);
 
   QtSocketFactory factory;
-  AIMProxy proxy(factory);
+  Relay proxy(factory);
   proxy.SetBindAddress(options.bind_address);
-  std::unique_ptr<ProxyHost> host =
-      makeHost ? makeHost(proxy, PrintEvent) : std::make_unique<ForwardingHost>(proxy, PrintEvent);
+  std::unique_ptr<RelayHost> host = makeHost(proxy, PrintEvent);
   proxy.SetHost(host.get());
 
   bool closing = false;
   QObject::connect(&terminations, &TerminationSignals::received, [&] {
     if (std::exchange(closing, true)) return;
     if (options.on_close) options.on_close();
-    proxy.StopListen();
+    proxy.StopListening();
     QCoreApplication::quit();
   });
 
-  proxy.StartListen(options.port);
+  proxy.StartListening(options.port);
   if (proxy.ListeningPort() == 0) return 1;
   std::fprintf(stderr, "Listening on %s:%u\n", options.bind_address.c_str(),
                static_cast<unsigned>(proxy.ListeningPort()));

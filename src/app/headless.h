@@ -7,11 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "proxy/proxy_host.h"
+#include "proxy/relay_host.h"
 
 namespace quorvel {
-
-class AIMProxy;
 
 struct HeadlessOptions {
   std::uint16_t port = 3131;
@@ -22,12 +20,12 @@ struct HeadlessOptions {
 };
 
 // Makes the host that receives the relay's events. It gets the relay to send through and a sink
-// that prints a socket event line; the default forwards everything unchanged.
-using HostMaker = std::function<std::unique_ptr<ProxyHost>(
-    ProxyControl& proxy, std::function<void(SlotIndex, const std::string&)> printEvent)>;
+// that prints a socket event line.
+using HostMaker = std::function<std::unique_ptr<RelayHost>(
+    RelayControl& proxy, std::function<void(SlotIndex, const std::string&)> printEvent)>;
 
 // Runs until SIGINT or SIGTERM (status 0) or until listening fails (status 1). Needs a
 // QCoreApplication.
-int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost = {});
+int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost);
 
 }  // namespace quorvel

@@ -20,28 +20,28 @@ void PrintLine(const std::string& text) {
 
 // The relay's host: the session's traffic monitor, whose timer stops when the event loop ends so
 // that no update goes out while the connections close.
-class SessionHost : public ProxyHost {
+class SessionHost : public RelayHost {
  public:
-  SessionHost(ProxyControl& proxy, MediaPlayer& player, const Preferences& prefs)
+  SessionHost(RelayControl& proxy, MediaPlayer& player, const Preferences& prefs)
       : session_(proxy, player, prefs, PrintLine) {
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
                      QCoreApplication::instance(), [this] { session_.SetInterval(0); });
   }
 
-  void IncomingAIM(SlotIndex index, Bytes& data) override {
-    session_.Host().IncomingAIM(index, data);
+  void FrameFromClient(SlotIndex slot, Bytes& frame) override {
+    session_.Host().FrameFromClient(slot, frame);
   }
-  void OutgoingAIM(SlotIndex index, Bytes& data) override {
-    session_.Host().OutgoingAIM(index, data);
+  void FrameFromServer(SlotIndex slot, Bytes& frame) override {
+    session_.Host().FrameFromServer(slot, frame);
   }
-  void IncomingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
-    session_.Host().IncomingData(index, port, data);
+  void BytesFromClient(SlotIndex slot, std::uint16_t port, Bytes& data) override {
+    session_.Host().BytesFromClient(slot, port, data);
   }
-  void OutgoingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
-    session_.Host().OutgoingData(index, port, data);
+  void BytesFromServer(SlotIndex slot, std::uint16_t port, Bytes& data) override {
+    session_.Host().BytesFromServer(slot, port, data);
   }
-  void SocketEvent(SlotIndex index, const std::string& description) override {
-    session_.Host().SocketEvent(index, description);
+  void RelayEvent(SlotIndex slot, const std::string& text) override {
+    session_.Host().RelayEvent(slot, text);
   }
 
  private:
@@ -59,7 +59,7 @@ int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store, MediaPlayer& 
   options.port = line.port ? *line.port : PortNumber(prefs).value_or(options.port);
   options.on_close = [&store, &prefs] { store.Save(prefs); };
 
-  return RunHeadless(options, [&](ProxyControl& proxy, auto) -> std::unique_ptr<ProxyHost> {
+  return RunHeadless(options, [&](RelayControl& proxy, auto) -> std::unique_ptr<RelayHost> {
     return std::make_unique<SessionHost>(proxy, player, prefs);
   });
 }

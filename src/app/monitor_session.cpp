@@ -4,7 +4,7 @@
 
 namespace quorvel {
 
-MonitorSession::MonitorSession(ProxyControl& proxy, MediaPlayer& player, const Preferences& prefs,
+MonitorSession::MonitorSession(RelayControl& proxy, MediaPlayer& player, const Preferences& prefs,
                                std::function<void(const std::string&)> print)
     : settings_(prefs),
       composer_(player, settings_),
@@ -14,7 +14,7 @@ MonitorSession::MonitorSession(ProxyControl& proxy, MediaPlayer& player, const P
   monitor_.SetTitleListener([this](const std::string& title) {
     if (print_) print_(title);
   });
-  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { monitor_.CheckTimer(); });
+  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { monitor_.RunTimedUpdates(); });
   SetInterval(prefs.IntervalMs());
 }
 

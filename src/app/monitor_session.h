@@ -19,13 +19,13 @@ class MonitorSession : private EventLogObserver {
  public:
   // `print` receives each event-log line as it is added or changed ("count x text") and each new
   // window title. `prefs` and `player` must outlive the session.
-  MonitorSession(ProxyControl& proxy, MediaPlayer& player, const Preferences& prefs,
+  MonitorSession(RelayControl& proxy, MediaPlayer& player, const Preferences& prefs,
                  std::function<void(const std::string&)> print);
   ~MonitorSession() override;
   MonitorSession(const MonitorSession&) = delete;
   MonitorSession& operator=(const MonitorSession&) = delete;
 
-  ProxyHost& Host() { return monitor_; }
+  RelayHost& Host() { return monitor_; }
   TrafficMonitor& Monitor() { return monitor_; }
   EventLog& Log() { return log_; }
 

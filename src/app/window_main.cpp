@@ -13,8 +13,8 @@
 #include "app/window_services.h"
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
-#include "proxy/aim_proxy.h"
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
+#include "proxy/relay.h"
 
 namespace quorvel {
 
@@ -68,7 +68,7 @@ namespace {
 // starts it.
 class RelaySettingsFile : public PrefsStoreFile {
  public:
-  RelaySettingsFile(PrefsStore& store, AIMProxy& proxy) : PrefsStoreFile(store), proxy_(proxy) {}
+  RelaySettingsFile(PrefsStore& store, Relay& proxy) : PrefsStoreFile(store), proxy_(proxy) {}
   std::optional<Preferences> Load() override {
     std::optional<Preferences> prefs = PrefsStoreFile::Load();
     proxy_.SetBindAddress(prefs ? prefs->bind : Preferences{}.bind);
@@ -76,7 +76,7 @@ class RelaySettingsFile : public PrefsStoreFile {
   }
 
  private:
-  AIMProxy& proxy_;
+  Relay& proxy_;
 };
 
 }  // namespace
@@ -93,7 +93,7 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   Form1 form(log);
   Composer composer(player, form);
   QtSocketFactory factory;
-  AIMProxy proxy(factory);
+  Relay proxy(factory);
   TrafficMonitor monitor(proxy, composer, form, log);
   proxy.SetHost(&monitor);
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);

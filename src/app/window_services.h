@@ -1,5 +1,5 @@
 #pragma once
-// What the main window needs of the rest of the program besides the relay (ProxyControl): the
+// What the main window needs of the rest of the program besides the relay (RelayControl): the
 // traffic monitor's start-up reset, active slot, timer tick and title, and the settings file.
 // Small interfaces, so that the window is built and tested apart from their implementations.
 
@@ -10,7 +10,7 @@
 
 #include "app/preferences.h"
 #include "app/prefs_store.h"
-#include "proxy/proxy_host.h"
+#include "proxy/relay_host.h"
 
 namespace quorvel {
 
@@ -35,7 +35,7 @@ class MonitorPortFor : public MonitorPort {
   explicit MonitorPortFor(Monitor& monitor) : monitor_(monitor) {}
   void ResetForStartUp() override { monitor_.ResetForStartUp(); }
   SlotIndex ActiveSlot() const override { return monitor_.ActiveSlot(); }
-  void CheckTimer() override { monitor_.CheckTimer(); }
+  void CheckTimer() override { monitor_.RunTimedUpdates(); }
   void SetTitleListener(std::function<void(const std::string&)> listener) override {
     monitor_.SetTitleListener(std::move(listener));
   }

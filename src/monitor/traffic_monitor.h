@@ -9,25 +9,26 @@
 #include "media/composer.h"
 #include "media/format_settings.h"
 #include "monitor/event_log.h"
-#include "proxy/proxy_host.h"
+#include "proxy/relay_host.h"
 #include "wire/bytes.h"
 
 namespace quorvel {
 
-class TrafficMonitor : public ProxyHost {
+class TrafficMonitor : public RelayHost {
  public:
-  TrafficMonitor(ProxyControl& proxy, Composer& composer, const UpdateSettings& settings,
+  TrafficMonitor(RelayControl& relay, Composer& composer, const UpdateSettings& settings,
                  EventLog& log);
 
-  // ProxyHost
-  void IncomingAIM(SlotIndex index, Bytes& data) override;
-  void OutgoingAIM(SlotIndex index, Bytes& data) override;
-  void IncomingData(SlotIndex index, std::uint16_t port, Bytes& data) override;
-  void OutgoingData(SlotIndex index, std::uint16_t port, Bytes& data) override;
-  void SocketEvent(SlotIndex index, const std::string& description) override;
+  // RelayHost
+  void FrameFromClient(SlotIndex slot, Bytes& frame) override;
+  void FrameFromServer(SlotIndex slot, Bytes& frame) override;
+  void BytesFromClient(SlotIndex slot, std::uint16_t port, Bytes& data) override;
+  void BytesFromServer(SlotIndex slot, std::uint16_t port, Bytes& data) override;
+  void RelayEvent(SlotIndex slot, const std::string& text) override;
 
-  // One tick of the update timer: the profile update, then the away update.
-  void CheckTimer();
+  // One tick of the update timer: the profile update, then the away update, each sending the
+  // composed frame (or, once the update was turned off, the client's own frame) to the server.
+  void RunTimedUpdates();
 
   // Start-up: both rewritten flags cleared, the captured profile emptied, the screen name set to
   // "[ Not Logged On ]".
@@ -47,17 +48,16 @@ class TrafficMonitor : public ProxyHost {
   bool ProfileRewritten() const { return profileRewritten_; }
   bool AwayRewritten() const { return awayRewritten_; }
 
+ private:
+  void InspectSetUserInfo(SlotIndex slot, Bytes& frame);
+  void ApplyFakeAway(Bytes& frame);
   // The frame to send in place of the captured away frame (the capture itself when there is
   // nothing to compose).
-  Bytes ComposeAwayFrame();
-
- private:
-  void InspectSetUserInfo(SlotIndex index, Bytes& data);
-  void ApplyFakeAway(Bytes& data);
+  Bytes ComposeCapturedAway();
   void UpdateProfile();
   void UpdateAway();
 
-  ProxyControl& proxy_;
+  RelayControl& relay_;
   Composer& composer_;
   const UpdateSettings& settings_;
   EventLog& log_;

@@ -105,8 +105,8 @@ class AsyncListener {
 class SocketFactory {
  public:
   virtual ~SocketFactory() = default;
-  virtual std::unique_ptr<AsyncSocket> CreateSocket() = 0;
-  virtual std::unique_ptr<AsyncListener> CreateListener() = 0;
+  virtual std::unique_ptr<AsyncSocket> MakeSocket() = 0;
+  virtual std::unique_ptr<AsyncListener> MakeListener() = 0;
 };
 
 }  // namespace quorvel

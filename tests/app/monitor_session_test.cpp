@@ -12,7 +12,7 @@ namespace {
 
 // The ticks themselves are seen end to end (headless test); here, that 0 stops them.
 TEST(MonitorSession, TimerRunsFromTheStartAndAnIntervalOfZeroStopsIt) {
-  RecordingProxy proxy;
+  RecordingRelay proxy;
   SwitchablePlayer player;
   const Preferences prefs;
   MonitorSession session(proxy, player, prefs, {});

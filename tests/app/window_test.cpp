@@ -47,7 +47,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-struct WindowTest : ::testing::Test, ProxyControl, MonitorPort, SettingsFile {
+struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   // Builds a fresh window and loads it from `file` (tests call it again to start over).
   void SetUp() override {
     form.reset();
@@ -57,12 +57,13 @@ struct WindowTest : ::testing::Test, ProxyControl, MonitorPort, SettingsFile {
     form->FormLoad();
   }
 
-  void StartListen(std::uint16_t p) override { journal.push_back("Listen " + std::to_string(p)); }
-  void StopListen() override { journal.push_back("Stop"); }
-  bool Connection(SlotIndex index) const override { return index == connectedSlot; }
-  void SendSock(int, SlotIndex, BytesView) override {}
-  void AIMToServer(SlotIndex, Bytes&) override {}
-  void ServerToAIM(SlotIndex, Bytes&) override {}
+  void StartListening(std::uint16_t p) override {
+    journal.push_back("Listen " + std::to_string(p));
+  }
+  void StopListening() override { journal.push_back("Stop"); }
+  bool IsClientConnected(SlotIndex index) const override { return index == connectedSlot; }
+  void SendBytes(Toward, SlotIndex, BytesView) override {}
+  void SendFrame(Toward, SlotIndex, Bytes&) override {}
   void ResetForStartUp() override { journal.push_back("Reset"); }
   SlotIndex ActiveSlot() const override { return activeSlot; }
   void CheckTimer() override { ++ticks; }

@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "monitor/extract_message.h"
-
 namespace quorvel {
 namespace {
 
@@ -54,20 +52,6 @@ TEST(EventLog, NestedCallsFromTheObserverLeaveItConsistent) {
   observer.log.ListAdd("nested");
   EXPECT_THAT(observer.seen, ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear",
                                          "+0 1 x nested"));
-}
-
-TEST(ExtractMessage, TakesTheTypedLineOutOfTheBody) {
-  const char* const cases[][2] = {
-      {"<HTML><BODY><FONT>.a brb</FONT></BODY></HTML>", "brb"},
-      {"<HTML><BODY><FONT>.a brb .a x</FONT></BODY></HTML>", "brb .a x"},
-      {"<HTML><BODY><FONT>.a </FONT></BODY></HTML>", ""},
-      // Missing pieces, or too little between them, give nothing rather than a crash.
-      {"<HTML><BODY><FONT>brb</FONT></BODY></HTML>", ""},
-      {"<HTML><BODY><FONT>.a brb</FONT></BODY>", ""},
-      {"</HTML><HTML>.a brb</FONT></BODY>", ""},
-      {".a b</HTML>", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ExtractMessage(c[0], ".a "), c[1]) << c[0];
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "media/fake_media.h"
-#include "proxy/proxy_host.h"
+#include "proxy/relay_host.h"
 #include "wire/tlv.h"
 #include "wire/word.h"
 
@@ -17,15 +17,16 @@ namespace quorvel::testing {
 // server/client; the slot; the bytes.
 using Sent = std::tuple<char, SlotIndex, Bytes>;
 
-struct RecordingProxy : ProxyControl {
-  void StartListen(std::uint16_t) override {}
-  void StopListen() override {}
-  bool Connection(SlotIndex) const override { return true; }
-  void SendSock(int t, SlotIndex i, BytesView d) override {
-    sent.emplace_back(t ? 's' : 'c', i, d);
+struct RecordingRelay : RelayControl {
+  void StartListening(std::uint16_t) override {}
+  void StopListening() override {}
+  bool IsClientConnected(SlotIndex) const override { return true; }
+  void SendBytes(Toward to, SlotIndex i, BytesView d) override {
+    sent.emplace_back(to == Toward::kServer ? 's' : 'c', i, d);
   }
-  void AIMToServer(SlotIndex i, Bytes& d) override { sent.emplace_back('S', i, d); }
-  void ServerToAIM(SlotIndex i, Bytes& d) override { sent.emplace_back('C', i, d); }
+  void SendFrame(Toward to, SlotIndex i, Bytes& d) override {
+    sent.emplace_back(to == Toward::kServer ? 'S' : 'C', i, d);
+  }
   std::vector<Sent> sent;
 };
 

@@ -16,7 +16,7 @@ const Bytes kAscii(kAwayMimeUsAscii), kUtf8(kAwayMimeUtf8), kCafe = "Caf\xC3\xA9
 const auto TLV = MakeTLV;
 
 class TrafficMonitorTest : public ::testing::Test {
- protected:
+ public:
   static Bytes SetInfo(BytesView tlvs) { return Snac(2, 4, tlvs); }
   static Bytes Profile(BytesView t, BytesView m = kAscii) { return SetInfo(TLV(1, m) + TLV(2, t)); }
   static Bytes Away(BytesView m, BytesView t) { return SetInfo(TLV(3, m) + TLV(4, t)); }
@@ -27,31 +27,32 @@ class TrafficMonitorTest : public ::testing::Test {
   // length when it sends), then the SNAC `s`.
   static Bytes At(BytesView typed, BytesView s) { return Bytes(typed.substr(0, 6)) + Bytes(s); }
 
+ protected:
   // Feeds one client frame; the frame that went to the server, exactly once, in its place.
-  Bytes Outgoing(Bytes frame, SlotIndex index = 1) {
-    proxy.sent.clear();
-    monitor.OutgoingAIM(index, frame);
-    EXPECT_EQ(proxy.sent, (std::vector<Sent>{{'S', index, frame}}));
+  Bytes PassFromClient(Bytes frame, SlotIndex index = 1) {
+    relay.sent.clear();
+    monitor.FrameFromClient(index, frame);
+    EXPECT_EQ(relay.sent, (std::vector<Sent>{{'S', index, frame}}));
     return frame;
   }
 
   // The frames one tick sends ("?" for one not sent to the server on slot `i`).
   std::vector<Bytes> Tick(SlotIndex i) {
-    proxy.sent.clear();
-    monitor.CheckTimer();
+    relay.sent.clear();
+    monitor.RunTimedUpdates();
     std::vector<Bytes> frames;
-    for (const auto& [to, slot, data] : proxy.sent)
+    for (const auto& [to, slot, data] : relay.sent)
       frames.push_back(to == 'S' && slot == i ? data : "?");
     return frames;
   }
 
-  RecordingProxy proxy;
+  RecordingRelay relay;
   SwitchablePlayer player;
   PlainSettings format;
   PlainUpdates updates;
   Composer composer{player, format};
   EventLog log;
-  TrafficMonitor monitor{proxy, composer, updates, log};
+  TrafficMonitor monitor{relay, composer, updates, log};
 };
 
 TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead) {
@@ -63,9 +64,9 @@ TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead
         Flap(Snac(3, 0x0C, "")), Flap(Snac(3, 0x0B, " eve")), Flap(Snac(3, 0x0B, "\5alice")),
         Flap(Snac(1, 0x13, "\5alice")), Flap(Snac(0x17, 3, TLV(8, "x")))}) {
     Bytes data = frame;
-    proxy.sent.clear();
-    monitor.IncomingAIM(7, data);
-    EXPECT_EQ(proxy.sent, (std::vector<Sent>{{'C', 7, frame}})) << ToHex(frame);
+    relay.sent.clear();
+    monitor.FrameFromServer(7, data);
+    EXPECT_EQ(relay.sent, (std::vector<Sent>{{'C', 7, frame}})) << ToHex(frame);
   }
   EXPECT_THAT(log.Lines(), ElementsAre("1 x Signoff bob", "1 x Update eve", "1 x Update alice"));
   EXPECT_EQ(monitor.ScreenName(), "<none>");
@@ -73,62 +74,93 @@ TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead
   EXPECT_EQ(monitor.ScreenName(), "[ Not Logged On ]");
 }
 
-TEST_F(TrafficMonitorTest, ClientFramesAreCapturedAsSentAndRewritten) {
-  player.snapshot = Playing("Band", kCafe);
-  format.block = Bytes(40000, 'x');  // what the block token stands for
-  const Bytes block = format.blockToken, latin1 = "text/aolrtf; charset=\"iso-8859-1\"";
-  const Bytes none = TLV(2, "<none> %a!"), band = TLV(2, "<none> Band!"), keep = TLV(6, "%a");
-  const Bytes fill(65535 - 18 - 31 - 4, 'x');  // the longest away text that fits with "Band"
-  // The SNAC sent in place of the client's (empty: the client's own), and whether the frame is
-  // captured as the 'P'rofile, as the 'A'way message or not at all.
-  const std::tuple<Bytes, Bytes, char> cases[] = {
-      // Every profile TLV is filled, even one reading "<none>"; other TLVs stay as they are.
-      {SetInfo(none + keep + none), SetInfo(band + keep + band), 'P'},
-      // A us-ascii profile that gains non-ASCII text declares utf-8; other charsets stay.
-      {Profile("%s"), Profile(kCafe, kUtf8), 'P'},
-      {Profile("%s", "t; charset=US-ASCII"), Profile(kCafe, "t; charset=utf-8"), 'P'},
-      {Profile("%s", latin1), Profile(kCafe, latin1), 'P'},
-      {Profile("caf\xC3\xA9"), "", 'P'},  // nothing filled
-      // Too long for a TLV once filled; each TLV fits but not both in one frame.
-      {Profile(block + block), "", 'P'},
-      {SetInfo(TLV(2, block) + TLV(2, block)), "", 'P'},
-      // Without a profile TLV: a fresh away SNAC from the away text; further TLVs dropped.
-      {Away(kUtf8, "Out: %a") + TLV(5, "x"), MakeAwaySNAC(kAscii, "Out: Band"), 'A'},
-      {Away("text/x-aolrtf; charset=us-ascii", "%s"), MakeAwaySNAC(kUtf8, kCafe), 'A'},
-      {Away("text/aolrtf", "%a"), MakeAwaySNAC(kAscii, "Band"), 'A'},  // no charset
-      {SetInfo(TLV(4, "%a")), MakeAwaySNAC(kAscii, "Band"), 'A'},      // no MIME type
-      {Away(latin1, "caf\xE9 %a"), MakeAwaySNAC(kUtf8, "caf\xC3\xA9 Band"), 'A'},
-      {Away(kUtf8, ""), MakeAwaySNAC(kAscii, ""), 'A'},  // back
-      {Away(kUtf8, fill + "%a"), MakeAwaySNAC(kAscii, fill + "Band"), 'A'},
-      {Away(kUtf8, fill + "x%a"), "", 'A'},  // one byte too many
-      // Nothing to compose: only other TLVs, UTF-16 text, a character set it cannot take over.
-      {SetInfo(TLV(5, "caps")), "", 'A'},
-      {Away("text/aolrtf; charset=\"unicode-2-0\"", Hex("00 25 00 61")), "", 'A'},
-      {Away("text/aolrtf; charset=\"koi8-r\"", "%a"), "", 'A'},
-      // ".a " and ".b" typed into a message set and clear the away message instead.
-      {Im(".a gone"), MakeAwaySNAC(kAscii, Html("gone")), ' '},
-      {Im(".a " + kCafe + " >.b"), MakeAwaySNAC(kUtf8, Html(kCafe + " >.b")), ' '},  // ".a " first
-      {Im(".b"), MakeAwaySNAC("", ""), ' '},
-      {Snac(4, 6, "</HTML><HTML>>.a x</HTML>"), MakeAwaySNAC(kAscii, "<HTML>>x</HTML>"), ' '},
-      {Im(".A gone"), "", ' '},
-      {Snac(4, 6, "<b>.a no body</b> >.b"), "", ' '},
-      {Snac(4, 6, "<HTML><b>.a no end"), "", ' '},
-      {Snac(4, 6, "<HTML>>.a " + Bytes(65535 - 27, 'x') + "</HTML>"), "", ' '},  // too large
-      {">.b", "", ' '},  // too short to inspect
-  };
-  for (int row = 0; const auto& [snac, out, kind] : cases) {
-    SCOPED_TRACE(row++);
-    const Bytes typed = Flap(snac);
-    const Bytes away = monitor.CapturedAway();
-    monitor.ResetForStartUp();
-    EXPECT_EQ(ToHex(Outgoing(typed)), ToHex(out.empty() ? typed : At(typed, out)));
-    EXPECT_EQ(monitor.CapturedProfile(), kind == 'P' ? typed : "");
-    EXPECT_EQ(monitor.CapturedAway(), kind == 'A' ? typed : away);
-    EXPECT_EQ(monitor.ProfileRewritten(), kind == 'P');
-    EXPECT_EQ(monitor.AwayRewritten(), kind == 'A');
-  }
-  EXPECT_THAT(log.Lines(), ElementsAre("3 x Away [Fake]", "1 x Return [Fake]"));
+// One client frame: the SNAC sent in place of the client's (empty: the client's own), and what
+// the monitor makes of it: captured as the 'P'rofile or the 'A'way message, a typed away 'a' or
+// return 'b', or ' ' nothing at all.
+struct ClientFrameCase {
+  const char* name;
+  Bytes snac;
+  Bytes out;
+  char kind;
+};
+void PrintTo(const ClientFrameCase& c, std::ostream* os) {
+  *os << c.name;
 }
+
+const Bytes kLatin1 = "text/aolrtf; charset=\"iso-8859-1\"";
+const Bytes kBlock = PlainSettings().blockToken;  // what stands for 40000 bytes
+const Bytes kNone = TLV(2, "<none> %a!"), kBand = TLV(2, "<none> Band!"), kKeep = TLV(6, "%a");
+const Bytes kFill(65535 - 18 - 31 - 4, 'x');  // the longest away text that fits with "Band"
+using T = TrafficMonitorTest;
+
+const ClientFrameCase kClientFrames[] = {
+    {"EveryProfileTlvIsFilledEvenOneReadingNone", T::SetInfo(kNone + kKeep + kNone),
+     T::SetInfo(kBand + kKeep + kBand), 'P'},
+    {"AsciiProfileGainingOtherTextDeclaresUtf8", T::Profile("%s"), T::Profile(kCafe, kUtf8), 'P'},
+    {"UnquotedUpperCaseAsciiDeclarationBecomesUtf8", T::Profile("%s", "t; charset=US-ASCII"),
+     T::Profile(kCafe, "t; charset=utf-8"), 'P'},
+    {"Latin1ProfileKeepsItsDeclaration", T::Profile("%s", kLatin1), T::Profile(kCafe, kLatin1),
+     'P'},
+    {"ProfileWithNothingToFillGoesAsSent", T::Profile("caf\xC3\xA9"), "", 'P'},
+    {"ProfileTooLongForATlvGoesAsSent", T::Profile(kBlock + kBlock), "", 'P'},
+    {"ProfilesTooLongForOneFrameGoAsSent", T::SetInfo(TLV(2, kBlock) + TLV(2, kBlock)), "", 'P'},
+    {"AwayBecomesAFreshSnacWithoutFurtherTlvs", T::Away(kUtf8, "Out: %a") + TLV(5, "x"),
+     MakeAwaySNAC(kAscii, "Out: Band"), 'A'},
+    {"AsciiAwayGainingOtherTextDeclaresUtf8", T::Away("text/x-aolrtf; charset=us-ascii", "%s"),
+     MakeAwaySNAC(kUtf8, kCafe), 'A'},
+    {"AwayWithoutCharsetIsComposed", T::Away("text/aolrtf", "%a"), MakeAwaySNAC(kAscii, "Band"),
+     'A'},
+    {"AwayWithoutMimeTypeIsComposed", T::SetInfo(TLV(4, "%a")), MakeAwaySNAC(kAscii, "Band"), 'A'},
+    {"Latin1AwayIsComposedAsUtf8", T::Away(kLatin1, "caf\xE9 %a"),
+     MakeAwaySNAC(kUtf8, "caf\xC3\xA9 Band"), 'A'},
+    {"EmptyAwayIsComposedEmpty", T::Away(kUtf8, ""), MakeAwaySNAC(kAscii, ""), 'A'},
+    {"LongestAwayThatFitsOneFrameIsComposed", T::Away(kUtf8, kFill + "%a"),
+     MakeAwaySNAC(kAscii, kFill + "Band"), 'A'},
+    {"AwayOneByteTooLongGoesAsSent", T::Away(kUtf8, kFill + "x%a"), "", 'A'},
+    {"SetInfoWithOnlyOtherTlvsGoesAsSent", T::SetInfo(TLV(5, "caps")), "", 'A'},
+    {"Utf16AwayGoesAsSent", T::Away("text/aolrtf; charset=\"unicode-2-0\"", Hex("00 25 00 61")), "",
+     'A'},
+    {"AwayInAnotherCharsetGoesAsSent", T::Away("text/aolrtf; charset=\"koi8-r\"", "%a"), "", 'A'},
+    {"TypedAwaySetsTheAwayMessage", T::Im(".a gone"), MakeAwaySNAC(kAscii, T::Html("gone")), 'a'},
+    {"TypedAwayWinsOverAReturnBehindIt", T::Im(".a " + kCafe + " >.b"),
+     MakeAwaySNAC(kUtf8, T::Html(kCafe + " >.b")), 'a'},
+    {"TypedReturnClearsTheAwayMessage", T::Im(".b"), MakeAwaySNAC("", ""), 'b'},
+    {"TypedAwayTakesTheBodyFromTheFirstHtmlTag", Snac(4, 6, "</HTML><HTML>>.a x</HTML>"),
+     MakeAwaySNAC(kAscii, "<HTML>>x</HTML>"), 'a'},
+    {"UpperCaseCommandIsNoCommand", T::Im(".A gone"), "", ' '},
+    {"TypedAwayWithoutABodyGoesAsSent", Snac(4, 6, "<b>.a no body</b> >.b"), "", ' '},
+    {"TypedAwayWithoutABodyEndGoesAsSent", Snac(4, 6, "<HTML><b>.a no end"), "", ' '},
+    {"TypedAwayTooLargeForOneFrameGoesAsSent",
+     Snac(4, 6, "<HTML>>.a " + Bytes(65535 - 27, 'x') + "</HTML>"), "", ' '},
+    {"FrameTooShortToInspectGoesAsSent", ">.b", "", ' '},
+};
+
+class ClientFrameTest : public TrafficMonitorTest,
+                        public ::testing::WithParamInterface<ClientFrameCase> {};
+
+TEST_P(ClientFrameTest, IsCapturedAsSentAndRewritten) {
+  const ClientFrameCase& c = GetParam();
+  player.snapshot = Playing("Band", kCafe);
+  format.block = Bytes(40000, 'x');
+  // An away message captured before, which only an away frame replaces.
+  PassFromClient(Flap(Away(kUtf8, "before")));
+  const Bytes away = monitor.CapturedAway();
+  monitor.ResetForStartUp();
+
+  const Bytes typed = Flap(c.snac);
+  EXPECT_EQ(ToHex(PassFromClient(typed)), ToHex(c.out.empty() ? typed : At(typed, c.out)));
+  EXPECT_EQ(monitor.CapturedProfile(), c.kind == 'P' ? typed : "");
+  EXPECT_EQ(monitor.CapturedAway(), c.kind == 'A' ? typed : away);
+  EXPECT_EQ(monitor.ProfileRewritten(), c.kind == 'P');
+  EXPECT_EQ(monitor.AwayRewritten(), c.kind == 'A');
+  std::vector<std::string> logged;
+  if (c.kind == 'a') logged = {"1 x Away [Fake]"};
+  if (c.kind == 'b') logged = {"1 x Return [Fake]"};
+  EXPECT_EQ(log.Lines(), logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(TrafficMonitor, ClientFrameTest, ::testing::ValuesIn(kClientFrames),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurnedOff) {
   EXPECT_THAT(Tick(1), ElementsAre());  // nothing captured yet
@@ -137,9 +169,9 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
   const Bytes away = Flap(Away(kUtf8, "away: %s"));
   const auto filled = [&](BytesView text) { return At(profile, Profile(text)); };
   const auto composed = [&](BytesView text) { return At(away, MakeAwaySNAC(kAscii, text)); };
-  Outgoing(profile, 3);
-  Outgoing(away, 2);
-  Outgoing(Flap(Im(".b")), 9);  // the fake away leaves the updates' slot alone
+  PassFromClient(profile, 3);
+  PassFromClient(away, 2);
+  PassFromClient(Flap(Im(".b")), 9);  // the fake away leaves the updates' slot alone
   EXPECT_THAT(Tick(2), ElementsAre(filled("Band - Tune"), composed("away: Tune")));
   player.snapshot = Playing("Other", "Song");
   EXPECT_THAT(Tick(2), ElementsAre(filled("Other - Song"), composed("away: Song")));
@@ -153,15 +185,15 @@ TEST_F(TrafficMonitorTest, TicksUpdateProfileThenAwayAndRestoreEachOnceWhenTurne
 
   // Frames captured anew while restored are rewritten (not with away updates off), and then
   // they are what the restore sends.
-  EXPECT_EQ(Outgoing(profile, 5), filled("Other - Song"));
+  EXPECT_EQ(PassFromClient(profile, 5), filled("Other - Song"));
   updates.away = false;
-  EXPECT_EQ(Outgoing(away, 5), away);
+  EXPECT_EQ(PassFromClient(away, 5), away);
   EXPECT_THAT(Tick(5), ElementsAre(profile, away));
   EXPECT_THAT(Tick(5), ElementsAre());
   updates.profile = updates.away = updates.block = true;  // the block stands in for the text
   EXPECT_THAT(Tick(5), ElementsAre(filled("Other - Song"), composed("Now: Other<BR>Song")));
   player.snapshot = {};  // without a player the client's own frames go out
-  EXPECT_EQ(Outgoing(profile, 5), profile);
+  EXPECT_EQ(PassFromClient(profile, 5), profile);
   EXPECT_THAT(Tick(5), ElementsAre(profile, away));
   EXPECT_THAT(log.Lines(),
               ElementsAre("1 x Return [Fake]", "6 x Updated Profile", "7 x Updated Away"));

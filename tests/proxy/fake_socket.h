@@ -15,6 +15,8 @@
 
 namespace quorvel::testing {
 
+class FakeNetwork;
+
 class FakeSocket : public AsyncSocket {
  public:
   void SetObserver(SocketObserver* observer) override { observer_ = observer; }
@@ -26,7 +28,7 @@ class FakeSocket : public AsyncSocket {
     port_ = port;
     state_ = SocketState::kConnecting;
   }
-  void Accept(RequestId /*id*/) override { state_ = SocketState::kConnected; }
+  void Accept(RequestId id) override;
   void SendData(BytesView data) override {
     if (state_ != SocketState::kConnected) throw Error("Socket is not connected");
     sent.append(data);
@@ -79,6 +81,8 @@ class FakeSocket : public AsyncSocket {
   Bytes sent;  // what the relay sent, until taken
 
  private:
+  friend class FakeNetwork;
+  FakeNetwork* network_ = nullptr;
   SocketObserver* observer_ = nullptr;
   SocketState state_ = SocketState::kClosed;
   Bytes inbox_;
@@ -93,25 +97,29 @@ class FakeListener : public AsyncListener {
   void Listen(const std::string& addr, std::uint16_t port) override {
     if (!failure.empty()) throw Error(failure);
     address = addr;
-    listening_port = port;
+    listeningPort = port;
   }
   void Close() override {
     if (!failure.empty()) throw Error(failure);
-    listening_port = 0;
+    listeningPort = 0;
   }
-  bool IsListening() const override { return listening_port != 0; }
-  std::uint16_t LocalPort() const override { return listening_port; }
+  bool IsListening() const override { return listeningPort != 0; }
+  std::uint16_t LocalPort() const override { return listeningPort; }
 
   ListenerObserver* observer = nullptr;
   std::string address;
-  std::uint16_t listening_port = 0;
+  std::uint16_t listeningPort = 0;
   std::string failure;  // non-empty: Listen and Close throw this
 };
 
 class FakeNetwork : public SocketFactory {
  public:
-  std::unique_ptr<AsyncSocket> CreateSocket() override { return std::make_unique<FakeSocket>(); }
-  std::unique_ptr<AsyncListener> CreateListener() override {
+  std::unique_ptr<AsyncSocket> MakeSocket() override {
+    auto socket = std::make_unique<FakeSocket>();
+    socket->network_ = this;
+    return socket;
+  }
+  std::unique_ptr<AsyncListener> MakeListener() override {
     return std::unique_ptr<AsyncListener>(listener = new FakeListener());
   }
   // A client connects to the listener (false when it is not listening).
@@ -122,6 +130,12 @@ class FakeNetwork : public SocketFactory {
   }
 
   FakeListener* listener = nullptr;  // the last one created
+  FakeSocket* accepted = nullptr;    // the last socket that took over a connection
 };
+
+inline void FakeSocket::Accept(RequestId /*id*/) {
+  state_ = SocketState::kConnected;
+  if (network_ != nullptr) network_->accepted = this;
+}
 
 }  // namespace quorvel::testing

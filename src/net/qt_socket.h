@@ -1,10 +1,9 @@
 #pragma once
-// The asynchronous socket interface over Qt Network (QTcpSocket, QTcpServer), on the Qt event
-// loop of the thread that creates the sockets.
+// The asynchronous socket interface over Qt Network, on the Qt event loop of the thread that
+// creates the sockets: the factory, and the connection socket over QTcpSocket. The listener is in
+// qt_listener.h.
 
 #include <QObject>
-#include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <cstdint>
 #include <map>
@@ -28,8 +27,8 @@ class QtSocketFactory : public SocketFactory {
   QtSocketFactory(const QtSocketFactory&) = delete;
   QtSocketFactory& operator=(const QtSocketFactory&) = delete;
 
-  std::unique_ptr<AsyncSocket> CreateSocket() override;
-  std::unique_ptr<AsyncListener> CreateListener() override;
+  std::unique_ptr<AsyncSocket> MakeSocket() override;
+  std::unique_ptr<AsyncListener> MakeListener() override;
 
   // Connections closed by their owner that are still delivering their last bytes.
   static int LingeringCount();
@@ -39,7 +38,7 @@ class QtSocketFactory : public SocketFactory {
   QTcpSocket* TakePending(RequestId id);
 
  private:
-  RequestId next_id_ = 0;
+  RequestId nextId_ = 0;
   std::map<RequestId, QTcpSocket*> pending_;
 };
 
@@ -61,6 +60,10 @@ class QtSocket : public QObject, public AsyncSocket {
   Bytes GetData(std::size_t maximum) override;
   void Close() override;
 
+  // Writes out what the sockets were given during the notification being handled. Called once a
+  // notification returns, so a burst of relayed frames leaves in one write.
+  static void FlushWrites();
+
  private:
   void Attach(QTcpSocket* socket);
   // Delivers a notification now, or from the event loop when one of this socket's own operations
@@ -71,38 +74,12 @@ class QtSocket : public QObject, public AsyncSocket {
   QtSocketFactory& factory_;
   SocketObserver* observer_ = nullptr;
   QTcpSocket* socket_ = nullptr;
-  bool was_connected_ = false;
-  bool alternate_limit_ = false;
-  int in_call_ = 0;
+  bool wasConnected_ = false;
+  bool alternateLimit_ = false;
+  int inCall_ = 0;
   std::uint64_t epoch_ = 0;  // bumped on Close, so queued notifications of the old link drop
-  std::string target_ip_;
-  std::uint16_t target_port_ = 0;
-};
-
-class QtListener : public QObject, public AsyncListener {
- public:
-  explicit QtListener(QtSocketFactory& factory);
-  ~QtListener() override;
-
-  void SetObserver(ListenerObserver* observer) override { observer_ = observer; }
-  void Listen(const std::string& address, std::uint16_t port) override;
-  void Close() override;
-  bool IsListening() const override { return server_.isListening(); }
-  std::uint16_t LocalPort() const override { return server_.serverPort(); }
-
- private:
-  void OnReadable();
-  void AcceptFailed(int error);
-
-  QtSocketFactory& factory_;
-  ListenerObserver* observer_ = nullptr;
-  // Binds and listens; connections are accepted here rather than by QTcpServer, so that running
-  // out of descriptors is reported and handled instead of retried in a busy loop.
-  QTcpServer server_;
-  std::unique_ptr<QSocketNotifier> notifier_;
-  // A descriptor held in reserve: when accepting fails for lack of descriptors, it is released
-  // for a moment to take the waiting connection and close it, so the listener keeps serving.
-  int spare_fd_ = -1;
+  std::string targetIp_;
+  std::uint16_t targetPort_ = 0;
 };
 
 }  // namespace quorvel

@@ -1,18 +1,15 @@
-#include "proxy/qt_socket.h"
+#include "net/qt_socket.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QHostAddress>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "net/qt_listener.h"
 #include "wire/error.h"
 
 namespace quorvel {
@@ -20,17 +17,8 @@ namespace {
 
 int lingering = 0;
 
-// Sockets written to during the notification being handled. Their queues are flushed once it
-// returns, so a burst of relayed frames leaves in one write rather than one write per frame.
+// Sockets written to during the notification being handled, flushed once it returns.
 std::vector<QPointer<QTcpSocket>> unflushed;
-
-void FlushWrites() {
-  std::vector<QPointer<QTcpSocket>> list;
-  list.swap(unflushed);
-  for (const QPointer<QTcpSocket>& socket : list) {
-    if (socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) socket->flush();
-  }
-}
 
 std::string DottedIPv4(const QHostAddress& address) {
   bool ok = false;
@@ -86,11 +74,11 @@ QtSocketFactory::~QtSocketFactory() {
   for (auto& [id, socket] : pending_) delete socket;
 }
 
-std::unique_ptr<AsyncSocket> QtSocketFactory::CreateSocket() {
+std::unique_ptr<AsyncSocket> QtSocketFactory::MakeSocket() {
   return std::make_unique<QtSocket>(*this);
 }
 
-std::unique_ptr<AsyncListener> QtSocketFactory::CreateListener() {
+std::unique_ptr<AsyncListener> QtSocketFactory::MakeListener() {
   return std::make_unique<QtListener>(*this);
 }
 
@@ -99,7 +87,7 @@ int QtSocketFactory::LingeringCount() {
 }
 
 RequestId QtSocketFactory::AddPending(QTcpSocket* socket) {
-  const RequestId id = ++next_id_;
+  const RequestId id = ++nextId_;
   pending_.emplace(id, socket);
   return id;
 }
@@ -114,6 +102,14 @@ QTcpSocket* QtSocketFactory::TakePending(RequestId id) {
 
 // ---- Socket ---------------------------------------------------------------------------------
 
+void QtSocket::FlushWrites() {
+  std::vector<QPointer<QTcpSocket>> list;
+  list.swap(unflushed);
+  for (const QPointer<QTcpSocket>& socket : list) {
+    if (socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) socket->flush();
+  }
+}
+
 QtSocket::QtSocket(QtSocketFactory& factory) : factory_(factory) {}
 
 QtSocket::~QtSocket() {
@@ -122,7 +118,7 @@ QtSocket::~QtSocket() {
 
 template <typename F>
 void QtSocket::Notify(F deliver) {
-  if (in_call_ > 0) {
+  if (inCall_ > 0) {
     QTimer::singleShot(0, this, [this, deliver, epoch = epoch_] {
       if (epoch != epoch_ || observer_ == nullptr) return;
       deliver(*observer_);
@@ -142,7 +138,7 @@ void QtSocket::Attach(QTcpSocket* socket) {
   socket_->setParent(nullptr);
   socket_->setReadBufferSize(QtSocketFactory::kReadBufferSize);
   connect(socket_, &QTcpSocket::connected, this, [this] {
-    was_connected_ = true;
+    wasConnected_ = true;
     Notify([](SocketObserver& o) { o.OnConnect(); });
   });
   connect(socket_, &QTcpSocket::readyRead, this,
@@ -151,7 +147,7 @@ void QtSocket::Attach(QTcpSocket* socket) {
           [this] { Notify([](SocketObserver& o) { o.OnClose(); }); });
   connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
     // Failures of an established connection end it, and its close is what gets reported.
-    if (was_connected_ || error == QAbstractSocket::RemoteHostClosedError) return;
+    if (wasConnected_ || error == QAbstractSocket::RemoteHostClosedError) return;
     Notify([text = socket_->errorString().toStdString()](SocketObserver& o) { o.OnError(text); });
   });
   connect(socket_, &QTcpSocket::bytesWritten, this,
@@ -180,33 +176,33 @@ SocketState QtSocket::State() const {
 
 std::uint16_t QtSocket::RemotePort() const {
   if (socket_ != nullptr && socket_->peerPort() != 0) return socket_->peerPort();
-  return target_port_;
+  return targetPort_;
 }
 
 std::string QtSocket::RemoteHostIP() const {
   if (socket_ != nullptr && !socket_->peerAddress().isNull()) {
     return DottedIPv4(socket_->peerAddress());
   }
-  return target_ip_;
+  return targetIp_;
 }
 
 void QtSocket::Connect(const std::string& host, std::uint16_t port) {
   if (State() != SocketState::kClosed) Close();
   ++epoch_;
-  was_connected_ = false;
-  target_ip_ = host;
-  target_port_ = port;
+  wasConnected_ = false;
+  targetIp_ = host;
+  targetPort_ = port;
   Attach(new QTcpSocket());
   QHostAddress address;
   if (!address.setAddress(QString::fromStdString(host))) {
-    ++in_call_;
+    ++inCall_;
     Notify([host](SocketObserver& o) { o.OnError("Invalid address: " + host); });
-    --in_call_;
+    --inCall_;
     return;
   }
-  ++in_call_;
+  ++inCall_;
   socket_->connectToHost(address, port);
-  --in_call_;
+  --inCall_;
 }
 
 void QtSocket::Accept(RequestId id) {
@@ -215,19 +211,19 @@ void QtSocket::Accept(RequestId id) {
   Close();
   ++epoch_;
   Attach(socket);
-  was_connected_ = true;
-  target_ip_ = DottedIPv4(socket->peerAddress());
-  target_port_ = socket->peerPort();
+  wasConnected_ = true;
+  targetIp_ = DottedIPv4(socket->peerAddress());
+  targetPort_ = socket->peerPort();
 }
 
 void QtSocket::SendData(BytesView data) {
   if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) {
     throw Error("Socket is not connected");
   }
-  ++in_call_;
+  ++inCall_;
   const bool idle = socket_->bytesToWrite() == 0;
   const qint64 written = socket_->write(data.data(), static_cast<qint64>(data.size()));
-  --in_call_;
+  --inCall_;
   if (written < 0) throw Error(socket_->errorString().toStdString());
   // Written out when the notification being handled returns, without waiting for another pass
   // of the event loop.
@@ -255,14 +251,14 @@ Bytes QtSocket::GetData(std::size_t maximum) {
   const std::size_t n = std::min(maximum, BytesAvailable());
   if (n == 0) return {};
   Bytes out(n, '\0');
-  ++in_call_;
+  ++inCall_;
   const qint64 got = socket_->read(out.data(), static_cast<qint64>(n));
   // Qt stops reading from the network when its buffer is full and starts again only when a read
   // asks for more than the buffer holds. Reads of whole frames never do, so resume it here: a
   // changed limit makes Qt re-enable reading whenever the buffer has room.
-  alternate_limit_ = !alternate_limit_;
-  socket_->setReadBufferSize(QtSocketFactory::kReadBufferSize + (alternate_limit_ ? 1 : 0));
-  --in_call_;
+  alternateLimit_ = !alternateLimit_;
+  socket_->setReadBufferSize(QtSocketFactory::kReadBufferSize + (alternateLimit_ ? 1 : 0));
+  --inCall_;
   out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   return out;
 }
@@ -273,84 +269,6 @@ void QtSocket::Close() {
   QTcpSocket* socket = std::exchange(socket_, nullptr);
   disconnect(socket, nullptr, this, nullptr);
   Linger(socket);
-}
-
-// ---- Listener -------------------------------------------------------------------------------
-
-QtListener::QtListener(QtSocketFactory& factory)
-    : factory_(factory), spare_fd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
-  server_.setListenBacklogSize(1024);
-}
-
-QtListener::~QtListener() {
-  Close();
-  if (spare_fd_ >= 0) ::close(spare_fd_);
-}
-
-void QtListener::Listen(const std::string& address, std::uint16_t port) {
-  Close();
-  QHostAddress bind;
-  if (!bind.setAddress(QString::fromStdString(address))) {
-    throw Error("Not an address to listen on: " + address);
-  }
-  if (!server_.listen(bind, port)) throw Error(server_.errorString().toStdString());
-  server_.pauseAccepting();
-  notifier_ = std::make_unique<QSocketNotifier>(server_.socketDescriptor(), QSocketNotifier::Read);
-  connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
-}
-
-void QtListener::Close() {
-  notifier_.reset();
-  server_.close();
-}
-
-void QtListener::OnReadable() {
-  // A bounded batch per wake-up keeps other sockets served during a flood of connections.
-  for (int k = 0; k < 64 && notifier_ != nullptr; ++k) {
-    const int fd = ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr,
-                             SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      AcceptFailed(errno);
-      return;
-    }
-    auto* socket = new QTcpSocket();
-    if (!socket->setSocketDescriptor(fd)) {
-      const std::string description = socket->errorString().toStdString();
-      ::close(fd);
-      delete socket;
-      if (observer_ != nullptr) observer_->OnAcceptError(description);
-      continue;
-    }
-    const RequestId id = factory_.AddPending(socket);
-    if (observer_ != nullptr) observer_->OnConnectionRequest(id);
-    FlushWrites();
-    if (QTcpSocket* unclaimed = factory_.TakePending(id)) {
-      unclaimed->abort();
-      unclaimed->deleteLater();
-    }
-  }
-}
-
-void QtListener::AcceptFailed(int error) {
-  const std::string description = std::strerror(error);
-  const bool outOfDescriptors =
-      error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-  if (outOfDescriptors && spare_fd_ >= 0) {
-    // Take the waiting connection with the descriptor held in reserve and close it, so that it
-    // does not keep the listener failing; its client sees the connection closed.
-    ::close(spare_fd_);
-    const int fd =
-        ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) ::close(fd);
-    spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  } else if (notifier_ != nullptr) {
-    // Try again shortly rather than spin while the condition lasts.
-    notifier_->setEnabled(false);
-    QTimer::singleShot(100, notifier_.get(), [n = notifier_.get()] { n->setEnabled(true); });
-  }
-  if (observer_ != nullptr) observer_->OnAcceptError(description);
 }
 
 }  // namespace quorvel

@@ -1,0 +1,148 @@
+#pragma once
+// Relay: a SOCKS proxy that pairs each client connection with a server connection in a connection
+// slot, cuts OSCAR (port 5190) traffic into FLAP frames, hands every frame and chunk to its host,
+// and sends what the host gives back, renumbering frames per direction.
+//
+// Written only against the asynchronous socket interface, so it runs on any event loop that
+// provides one, and under a scripted fake in tests. Single-threaded; no locks.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "proxy/async_socket.h"
+#include "proxy/relay_host.h"
+#include "proxy/socks_request.h"
+#include "wire/bytes.h"
+
+namespace quorvel {
+
+class Relay : public RelayControl {
+ public:
+  // The OSCAR port: traffic to it is cut into FLAP frames.
+  static constexpr std::uint16_t kOscarPort = 5190;
+  // Reading from one side of a slot stops while the other side has more than this many bytes
+  // queued, and resumes once the queue drains to kResumeBelow.
+  static constexpr std::size_t kPauseAbove = std::size_t{1} << 20;
+  static constexpr std::size_t kResumeBelow = std::size_t{256} << 10;
+
+  explicit Relay(SocketFactory& factory, RelayHost* host = nullptr);
+  ~Relay() override;
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+
+  // The host receives every event; without one, events go nowhere.
+  void SetHost(RelayHost* host) { host_ = host; }
+  // The local address the listener binds; 127.0.0.1 unless changed. Takes effect at
+  // StartListening.
+  void SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
+  // The port actually listened on (useful after StartListening(0)); 0 when not listening.
+  std::uint16_t ListeningPort() const;
+
+  // RelayControl
+  void StartListening(std::uint16_t port) override;
+  void StopListening() override;
+  bool IsClientConnected(SlotIndex slot) const override;
+  void SendBytes(Toward toward, SlotIndex slot, BytesView data) override;
+  void SendFrame(Toward toward, SlotIndex slot, Bytes& frame) override;
+
+  // Inspection. Slots are 1..HighestSlot(); 0 belongs to the listener. The socket accessors
+  // throw Error for a slot that does not exist.
+  SlotIndex HighestSlot() const { return static_cast<SlotIndex>(slots_.size()) - 1; }
+  AsyncSocket& ClientSocket(SlotIndex slot);
+  AsyncSocket& ServerSocket(SlotIndex slot);
+
+ private:
+  struct Slot;
+  class SocketEvents;
+  class ListenerEvents;
+  class NotificationScope;
+
+  // One socket of a slot and the state of reading from it.
+  struct SocketSide {
+    std::unique_ptr<AsyncSocket> socket;
+    std::unique_ptr<SocketEvents> events;
+    bool running = false;   // an arrival handler of this socket is on the stack
+    bool deferred = false;  // an arrival came while running or paused
+    bool paused = false;    // the other side's queue is full: leave bytes unread
+    bool draining = false;  // the peer closed; its last bytes are being relayed
+  };
+
+  struct Slot {
+    SocketSide client;
+    SocketSide server;
+    // The latest request taken on this slot. A reset clears its host and port and keeps the
+    // bytes its replies echo.
+    SocksRequest request;
+    // True while the next bytes from the client are its request.
+    bool awaitingRequest = false;
+    std::int32_t clientSeq = 0;  // last sequence number sent to the client
+    std::int32_t serverSeq = 0;  // last sequence number sent to the server
+    // Bumped whenever the slot is reset or discarded, so a running loop notices.
+    std::uint64_t generation = 0;
+    SlotIndex index = 0;
+  };
+
+  // Notification entry points, one per socket notification; `side` names the peer the socket
+  // faces.
+  void OnConnectionRequest(RequestId id);
+  void OnAcceptError(const std::string& description);
+  void OnServerConnected(Slot& slot);
+  void OnArrival(Slot& slot, Toward side);
+  void OnPeerClosed(Slot& slot, Toward side);
+  void OnServerError(Slot& slot, const std::string& description);
+  void OnSendProgress(Slot& slot, Toward side, std::size_t bytesRemaining);
+
+  // Runs `step`; a failure inside it is raised as an event on `slot`: `prefix` and the failure's
+  // description. Nothing is closed: the slot stays as the failure left it.
+  template <typename Step>
+  void ReportingFailures(SlotIndex slot, std::string_view prefix, Step&& step);
+  void RaiseEvent(SlotIndex slot, std::string_view text);
+
+  // Runs the arrival handler of one side, deferring arrivals that come while it runs.
+  void RunArrivals(Slot& slot, Toward side);
+  void ClientArrival(Slot& slot);
+  void ServerArrival(Slot& slot);
+  void TakeRequest(Slot& slot);
+  void RelayBytes(Slot& slot, Toward side, std::size_t bytesTotal);
+  void FrameLoop(Slot& slot, Toward side, std::size_t remaining);
+  void RaiseFrame(Slot& slot, Toward side, Bytes& frame);
+  void RaiseBytes(Slot& slot, Toward side, Bytes& data);
+
+  void StampAndSend(Toward toward, SlotIndex slot, Bytes& frame);
+  void Send(Slot& slot, Toward toward, BytesView data);
+
+  // Slot management; failures (an index that names no slot) reach the caller.
+  SlotIndex TakeFreeSlot();
+  void ResetSlot(SlotIndex slot);
+  void CloseSlot(SlotIndex slot);
+  void CloseSlotIfBroken(SlotIndex slot);
+  void DropSlots();
+  void Retire(std::unique_ptr<Slot> slot);
+  std::unique_ptr<Slot> MakeSlot(SlotIndex index);
+  Slot& SlotAt(SlotIndex index);
+
+  static SocketSide& SideOf(Slot& slot, Toward side) {
+    return side == Toward::kClient ? slot.client : slot.server;
+  }
+  static Toward Opposite(Toward side) {
+    return side == Toward::kClient ? Toward::kServer : Toward::kClient;
+  }
+  static bool IsUp(const SocketSide& side);
+
+  SocketFactory& factory_;
+  RelayHost* host_;
+  std::string bindAddress_ = "127.0.0.1";
+  std::unique_ptr<AsyncListener> listener_;
+  std::unique_ptr<ListenerEvents> listenerEvents_;
+  std::vector<std::unique_ptr<Slot>> slots_;  // element 0 is never connected
+  // Slots discarded while a notification runs, kept until the outermost one returns.
+  std::vector<std::unique_ptr<Slot>> retired_;
+  int depth_ = 0;  // notifications on the stack
+};
+
+}  // namespace quorvel

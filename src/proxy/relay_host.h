@@ -1,0 +1,59 @@
+#pragma once
+// The seam between the relay and the program that hosts it: the events that the relay raises
+// synchronously (RelayHost), and the operations the host calls back into (RelayControl).
+
+#include <cstdint>
+#include <string>
+
+#include "wire/bytes.h"
+
+namespace quorvel {
+
+// A connection slot: 1..32767 names a client connection and its server connection; 0 is the
+// listener.
+using SlotIndex = int;
+
+// Where the relay sends: to the client of a slot, or to its server.
+enum class Toward { kClient, kServer };
+
+// Receives every frame and chunk the relay reads. The relay never forwards traffic by itself:
+// what a handler does not send back through RelayControl is dropped. Frames and chunks are handed
+// over writable, so a handler may rewrite them before sending.
+class RelayHost {
+ public:
+  virtual ~RelayHost() = default;
+  // One whole FLAP frame from the client (destination port 5190).
+  virtual void FrameFromClient(SlotIndex slot, Bytes& frame) = 0;
+  // One whole FLAP frame from the server (destination port 5190).
+  virtual void FrameFromServer(SlotIndex slot, Bytes& frame) = 0;
+  // Unframed bytes from the client; port is the slot's destination port.
+  virtual void BytesFromClient(SlotIndex slot, std::uint16_t port, Bytes& data) = 0;
+  // Unframed bytes from the server; port is the slot's destination port.
+  virtual void BytesFromServer(SlotIndex slot, std::uint16_t port, Bytes& data) = 0;
+  // Status and failure texts ("Local Socket Closed", "Start Listen Failure: ..."); slot 0 for the
+  // listener.
+  virtual void RelayEvent(SlotIndex slot, const std::string& text) = 0;
+};
+
+// What the host may ask of the relay. Relay implements it; tests of the host use a fake.
+class RelayControl {
+ public:
+  virtual ~RelayControl() = default;
+  // Listens on `port` of the configured bind address; failures are raised as RelayEvent(0, ...).
+  virtual void StartListening(std::uint16_t port) = 0;
+  // Stops listening and closes every connection, raising no close events.
+  virtual void StopListening() = 0;
+  // True exactly when the client socket of `slot` is connected; false for a slot that does not
+  // exist.
+  virtual bool IsClientConnected(SlotIndex slot) const = 0;
+  // Sends bytes unchanged. When either side of the slot is gone, nothing is sent: the event
+  // "Connection was unexpectedly closed." is raised and the slot closed. Throws Error for a slot
+  // that does not exist.
+  virtual void SendBytes(Toward toward, SlotIndex slot, BytesView data) = 0;
+  // Frames `frame` (a bare SNAC gets the channel-2 template header), stamps the slot's next
+  // sequence number for that direction and the true length into it, and sends it. The stamped
+  // frame is left in `frame`. Failures are raised as events, not thrown.
+  virtual void SendFrame(Toward toward, SlotIndex slot, Bytes& frame) = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,40 @@
+#pragma once
+// A host that relays everything unchanged: every frame goes back through SendFrame (renumbered on
+// the way), every unframed chunk through SendBytes. Events go to a callback.
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "proxy/relay_host.h"
+
+namespace quorvel::testing {
+
+class ForwardingHost : public RelayHost {
+ public:
+  using EventSink = std::function<void(SlotIndex slot, const std::string& text)>;
+
+  ForwardingHost(RelayControl& relay, EventSink sink) : relay_(relay), sink_(std::move(sink)) {}
+
+  void FrameFromClient(SlotIndex slot, Bytes& frame) override {
+    relay_.SendFrame(Toward::kServer, slot, frame);
+  }
+  void FrameFromServer(SlotIndex slot, Bytes& frame) override {
+    relay_.SendFrame(Toward::kClient, slot, frame);
+  }
+  void BytesFromClient(SlotIndex slot, std::uint16_t /*port*/, Bytes& data) override {
+    relay_.SendBytes(Toward::kServer, slot, data);
+  }
+  void BytesFromServer(SlotIndex slot, std::uint16_t /*port*/, Bytes& data) override {
+    relay_.SendBytes(Toward::kClient, slot, data);
+  }
+  void RelayEvent(SlotIndex slot, const std::string& text) override {
+    if (sink_) sink_(slot, text);
+  }
+
+ private:
+  RelayControl& relay_;
+  EventSink sink_;
+};
+
+}  // namespace quorvel::testing

@@ -1,0 +1,285 @@
+// Relay driven through the scriptable fake network.
+
+#include "proxy/relay.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fake_socket.h"
+#include "forwarding_host.h"
+#include "proxy/relay_events.h"
+#include "test_bytes.h"
+#include "wire/error.h"
+#include "wire/word.h"
+
+namespace quorvel {
+namespace {
+
+using testing::FakeSocket;
+using testing::Hex;
+using testing::ToHex;
+using Lines = std::vector<std::string>;
+
+// A SOCKS4 CONNECT for 192.0.2.10:port.
+Bytes Request(int port, const std::string& userId = "u") {
+  return Hex("04 01") + IntToWord(port) + Hex("C0 00 02 0A") + userId + '\0';
+}
+Bytes Frame(int seq, std::size_t size, char fill = 'x') {
+  return Hex("2A 02") + IntToWord(seq) + WordLenString(Bytes(size, fill));
+}
+
+// A relay listening on the fake network. As its host it records every event as a line, relays
+// frames and chunks like the forwarding host, then calls `hook`.
+struct Rig : RelayHost {
+  Rig() { relay.StartListening(3131); }
+  FakeSocket& Client(SlotIndex i) { return static_cast<FakeSocket&>(relay.ClientSocket(i)); }
+  FakeSocket& Server(SlotIndex i) { return static_cast<FakeSocket&>(relay.ServerSocket(i)); }
+  // A client connects; the slot it landed in (0: none).
+  SlotIndex ClientConnects() {
+    net.accepted = nullptr;
+    net.ClientConnects();
+    for (SlotIndex i = 1; i <= relay.HighestSlot(); ++i) {
+      if (&relay.ClientSocket(i) == net.accepted) return i;
+    }
+    return 0;
+  }
+  // A new client with its server connection standing; events and bytes so far are cleared.
+  SlotIndex Relaying(int port = 5190) {
+    const SlotIndex i = ClientConnects();
+    Client(i).Arrive(Request(port));
+    Server(i).CompleteConnect();
+    Client(i).TakeSent();
+    events.clear();
+    return i;
+  }
+
+  void FrameFromClient(int i, Bytes& d) override { Note("FrameFromClient", i, 0, d); }
+  void FrameFromServer(int i, Bytes& d) override { Note("FrameFromServer", i, 0, d); }
+  void BytesFromClient(int i, std::uint16_t p, Bytes& d) override {
+    Note("BytesFromClient", i, p, d);
+  }
+  void BytesFromServer(int i, std::uint16_t p, Bytes& d) override {
+    Note("BytesFromServer", i, p, d);
+  }
+  void RelayEvent(int i, const std::string& text) override { Log(RelayEventLine(i, text)); }
+  // Frames come with port 0.
+  void Note(const std::string& name, int i, std::uint16_t port, Bytes& d) {
+    const std::string line = name + " " + std::to_string(i) +
+                             (port ? " port " + std::to_string(port) : "") + ": " + ToHex(d);
+    const bool fromClient = name.ends_with("Client");
+    if (port) {
+      fromClient ? forward.BytesFromClient(i, port, d) : forward.BytesFromServer(i, port, d);
+    } else {
+      fromClient ? forward.FrameFromClient(i, d) : forward.FrameFromServer(i, d);
+    }
+    Log(line);
+  }
+  void Log(const std::string& line) {
+    events.push_back(line);
+    if (hook) hook(line);
+  }
+
+  testing::FakeNetwork net;
+  Relay relay{net, this};
+  testing::ForwardingHost forward{relay, nullptr};
+  Lines events;
+  std::function<void(const std::string&)> hook;
+};
+
+TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
+  Rig r;
+  EXPECT_EQ(r.net.listener->address, "127.0.0.1");
+  EXPECT_EQ(r.Relaying(), 1);
+  EXPECT_EQ(r.Relaying(), 2);
+  Bytes f;
+  r.relay.SendFrame(Toward::kServer, 1, f);
+  r.Client(1).PeerCloses();
+  EXPECT_EQ(r.events, Lines{"Socket (1): Local Socket Closed"});
+  for (SlotIndex i : {-1, 0, 1, 3}) EXPECT_FALSE(r.relay.IsClientConnected(i)) << i;
+  EXPECT_EQ(r.Relaying(), 1);
+  EXPECT_EQ(r.relay.HighestSlot(), 2);
+  r.relay.SendFrame(Toward::kServer, 1, f);
+  EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00 2A 02 00 02 00 00");
+
+  // StopListening discards every slot without an event, even from inside a handler; numbering
+  // then starts afresh.
+  r.events.clear();
+  r.hook = [&](const std::string&) { r.relay.StopListening(); };
+  r.Client(2).Arrive(Frame(1, 1) + Frame(2, 1));
+  EXPECT_EQ(r.events, Lines{"FrameFromClient 2: " + ToHex(Frame(1, 1))});
+  EXPECT_FALSE(r.net.ClientConnects());
+  r.hook = nullptr;
+  r.relay.StartListening(3131);
+  r.relay.SendFrame(Toward::kServer, r.Relaying(), f);
+  EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00");
+}
+
+TEST(Relay, RequestIsTakenOnlyOnceCompleteWhereverItIsSplit) {
+  const Bytes stream = Request(65535, "someone") + "GET /";
+  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+    SCOPED_TRACE("split after " + std::to_string(cut) + " bytes");
+    Rig r;
+    r.net.ClientConnects();
+    r.Client(1).Arrive(stream.substr(0, cut));
+    r.Client(1).Arrive(stream.substr(cut));
+    EXPECT_EQ(r.Server(1).RemotePort(), 65535);
+    r.Server(1).CompleteConnect();
+    EXPECT_EQ(ToHex(r.Client(1).TakeSent()), "04 5A FF FF C0 00 02 0A");
+    // What was sent behind the request is relayed once the server connection stands.
+    EXPECT_EQ(r.events, (Lines{"Socket (1): Connecting: 192.0.2.10",
+                               "BytesFromClient 1 port 65535: " + ToHex("GET /")}));
+  }
+}
+
+TEST(Relay, RequestsThatAreNotASocks4ConnectAreDroppedAndTheSlotKeepsWaiting) {
+  const struct {
+    const char* name;
+    Bytes junk;
+  } cases[] = {
+      {"a SOCKS5 greeting", Hex("05 01 00")},
+      {"a SOCKS4 BIND", Hex("04 02 14 46 C0 00 02 0A 00")},
+      {"a user id without end", Hex("04 01 14 46 C0 00 02 0A") + Bytes(2000, 'A')},
+  };
+  Rig r;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SlotIndex i = r.ClientConnects();
+    r.Client(i).Arrive(c.junk);
+    EXPECT_EQ(r.Server(i).State(), SocketState::kClosed);
+    EXPECT_EQ(r.Client(i).Unread(), "");
+    r.Client(i).Arrive(Request(80));
+    EXPECT_EQ(r.Server(i).RemotePort(), 80);
+  }
+}
+
+TEST(Relay, FramesSplitAtEveryByteComeOutWholeAndInOrderOnBothSides) {
+  const Lines frames = {Frame(1, 10, 'a'), Frame(2, 0), Frame(3, 300, 'c'), Frame(4, 1, 'd')};
+  const Bytes stream = frames[0] + frames[1] + frames[2] + frames[3];
+  for (const bool server : {false, true}) {
+    const std::string from = server ? "Server" : "Client";
+    Lines expected;
+    for (const Bytes& f : frames) expected.push_back("FrameFrom" + from + " 1: " + ToHex(f));
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+      SCOPED_TRACE("from the " + from + ", split after " + std::to_string(cut) + " bytes");
+      Rig r;
+      FakeSocket& source = server ? r.Server(r.Relaying()) : r.Client(r.Relaying());
+      source.Arrive(stream.substr(0, cut));
+      source.Arrive(stream.substr(cut));
+      EXPECT_EQ(r.events, expected);
+      // Bytes that do not start a frame go out as one chunk, with everything behind them.
+      source.Arrive("AB" + frames[0]);
+      EXPECT_EQ(r.events.back(), "BytesFrom" + from + " 1 port 5190: " + ToHex("AB" + frames[0]));
+    }
+  }
+}
+
+TEST(Relay, BytesSentBeforeACloseReachTheOtherSideThenItCloses) {
+  Rig r;
+  r.Relaying();
+  // Two whole frames and the start of a third are unread when the server closes.
+  r.Server(1).ArriveQuietly(Frame(9, 4) + Frame(9, 1) + Hex("2A 02 00 09 00 05 41"));
+  r.Server(1).PeerCloses();
+  EXPECT_EQ(ToHex(r.Client(1).TakeSent()), ToHex(Frame(1, 4) + Frame(2, 1)));
+  EXPECT_EQ(r.events.back(), "Socket (1): Remote Socket Closed");
+  EXPECT_EQ(r.Client(1).State(), SocketState::kClosed);
+}
+
+TEST(Relay, FramesAreRenumberedAndSizedPerSlotAndDirectionWrappingAfter65534) {
+  Rig r;
+  const SlotIndex i = r.Relaying(), j = r.Relaying();
+  const struct {
+    const char* name;
+    Bytes in;
+    std::string out;  // empty: refused without spending a number
+  } cases[] = {
+      {"the first frame is numbered 1", Frame(0x1234, 2), "2A 02 00 01 00 02 78 78"},
+      {"the next one 2", Frame(0x1234, 2), "2A 02 00 02 00 02 78 78"},
+      {"a header cut short is refused", Hex("2A 02 00"), ""},
+      {"a bare SNAC gets the template header", Hex("00 02 00 04 00 00 00 00 00 04"),
+       "2A 02 00 03 00 0A 00 02 00 04 00 00 00 00 00 04"},
+      {"a wrong length is corrected, the channel kept", Hex("2A 05 00 00 00 09 01 02"),
+       "2A 05 00 04 00 02 01 02"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data = c.in;
+    r.relay.SendFrame(Toward::kServer, i, data);
+    EXPECT_EQ(ToHex(r.Server(i).TakeSent()), c.out);
+    EXPECT_EQ(ToHex(data), c.out.empty() ? ToHex(c.in) : c.out);  // the caller gets the frame
+  }
+  EXPECT_EQ(r.events,
+            Lines{"Socket (1): Local Send Failure: Frame is shorter than its 6-byte header"});
+  // The other direction and the other slot count on their own; the count wraps from 65534 to 0,
+  // never sending FF FF.
+  Bytes f;
+  for (int k = 0; k < 65536; ++k) r.relay.SendFrame(Toward::kClient, i, f);
+  EXPECT_EQ(ToHex(r.Client(i).TakeSent().substr(65533 * 6)),
+            "2A 02 FF FE 00 00 2A 02 00 00 00 00 2A 02 00 01 00 00");
+  r.relay.SendFrame(Toward::kServer, j, f);
+  EXPECT_EQ(ToHex(r.Server(j).TakeSent()), "2A 02 00 01 00 00");
+}
+
+TEST(Relay, FailuresAreReportedWithTheirPrefix) {
+  Rig r;
+  const SlotIndex i = r.Relaying(), j = r.Relaying(443);
+  r.hook = [](const std::string& line) {
+    if (line.rfind("Socket (", 0) != 0) throw Error("boom");  // on every frame and chunk
+  };
+  r.Client(i).Arrive(Frame(3, 1));
+  r.Server(i).Arrive(Frame(3, 1));
+  r.Client(i).ArriveQuietly(Frame(3, 1));
+  r.Client(i).PeerCloses();
+  Bytes huge = Frame(0, 0) + Bytes(65536, 'x');
+  r.relay.SendFrame(Toward::kClient, j, huge);
+  r.Server(j).Vanish();
+  r.relay.SendBytes(Toward::kClient, j, "lost");
+  EXPECT_EQ(r.Client(j).sent, "");
+  r.net.ClientConnects();  // slot 1 again
+  r.Client(1).Arrive(Request(5190));
+  r.Server(1).FailConnect("Connection refused");
+  r.net.listener->observer->OnAcceptError("Too many open files");
+  r.net.listener->failure = "Address already in use";
+  r.relay.StopListening();
+  r.relay.StartListening(1);
+  r.net.listener->failure.clear();
+  std::erase_if(r.events, [](const std::string& e) { return e.rfind("Socket (", 0) != 0; });
+  EXPECT_EQ(
+      r.events,
+      (Lines{"Socket (1): Local Socket Failure: boom", "Socket (1): Remote Socking Failure: boom",
+             "Socket (1): Local Socket Failure: boom",
+             "Socket (2): Server Send Failure: Frame data of 65536 bytes exceeds 65535",
+             "Socket (2): Connection was unexpectedly closed.",
+             "Socket (1): Connecting: 192.0.2.10",
+             "Socket (1): Socket Error: Connection refused (192.0.2.10)",
+             "Socket (0): Remote Socket Failure: Too many open files",
+             "Socket (0): Stop Listen Failure: Address already in use",
+             "Socket (0): Start Listen Failure: Address already in use"}));
+}
+
+TEST(Relay, ArrivalsDuringAHandlerWaitForItToFinish) {
+  Rig r;
+  // Handlers that let pending events run: more bytes arrive from the client meanwhile.
+  Bytes nested = Request(80);
+  r.hook = [&](const std::string&) {
+    if (!nested.empty()) r.Client(1).Arrive(std::exchange(nested, Bytes()));
+  };
+  // A request arriving while the first is announced is relay traffic, not a second request.
+  r.net.ClientConnects();
+  r.Client(1).Arrive(Request(5190));
+  r.Server(1).CompleteConnect();
+  EXPECT_EQ(r.Server(1).RemotePort(), 5190);
+  EXPECT_EQ(r.Server(1).TakeSent(), Request(80));
+  // Frames arriving while one is handled follow those that arrived before them.
+  nested = Frame(0, 1, 'b') + Hex("2A 02");
+  r.Client(1).Arrive(Frame(0, 1, 'a') + Frame(0, 1, 'c'));
+  r.Client(1).Arrive(Hex("00 00 00 01 64"));
+  EXPECT_EQ(ToHex(r.Server(1).TakeSent()),
+            ToHex(Frame(1, 1, 'a') + Frame(2, 1, 'c') + Frame(3, 1, 'b') + Frame(4, 1, 'd')));
+}
+
+}  // namespace
+}  // namespace quorvel
