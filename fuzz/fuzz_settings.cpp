@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ini_document.h"
-#include "app/prefs_keys.h"
+#include "settings/ini_document.h"
+#include "settings/settings_table.h"
 
 namespace {
 

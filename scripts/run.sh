@@ -8,6 +8,6 @@ scripts/install-deps.sh
 scripts/build.sh release >/dev/null
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "$#" -gt 0 ]; then
-  exec build/src/app/quorvel "$@"
+  exec build/src/cli/quorvel "$@"
 fi
-exec build/src/app/quorvel --headless
+exec build/src/cli/quorvel --headless

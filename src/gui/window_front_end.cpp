@@ -1,0 +1,118 @@
+#include "gui/window_front_end.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QSessionManager>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "gui/main_window.h"
+#include "settings/prefs_store.h"
+#include "session/termination_signals.h"
+#include "gui/window_services.h"
+#include "media/composer.h"
+#include "monitor/traffic_monitor.h"
+#include "proxy/aim_proxy.h"
+#include "proxy/qt_socket.h"
+
+namespace quorvel {
+
+bool DisplayAvailable() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+  return true;
+#endif
+}
+
+bool WindowRequested(int argc, const char* const argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    for (const char* option : {"--headless", "--now-playing", "--help", "-h", "--version", "-v"}) {
+      const std::size_t length = std::strlen(option);
+      if (std::strncmp(argv[i], option, length) == 0 &&
+          (argv[i][length] == '\0' || argv[i][length] == '=')) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
+  if (WindowRequested(argc, argv) && DisplayAvailable()) {
+    return std::make_unique<QApplication>(argc, argv);
+  }
+  return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+void ConnectLifecycle(Form1& form, TerminationSignals& terminations) {
+  QObject::connect(&form, &Form1::unloaded, QCoreApplication::instance(), &QCoreApplication::quit);
+  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &form,
+                   &Form1::FormUnload);
+#ifndef QT_NO_SESSIONMANAGER
+  if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    QObject::connect(
+        gui, &QGuiApplication::commitDataRequest, &form,
+        [&form](QSessionManager&) { form.FormUnload(); }, Qt::DirectConnection);
+  }
+#endif
+  QObject::connect(&terminations, &TerminationSignals::received, &form, &Form1::FormUnload);
+}
+
+namespace {
+
+// prefs.ini, which also gives the relay the address to listen on before the first port setting
+// starts it.
+class RelaySettingsFile : public PrefsStoreFile {
+ public:
+  RelaySettingsFile(PrefsStore& store, AIMProxy& proxy) : PrefsStoreFile(store), proxy_(proxy) {}
+  std::optional<Preferences> Load() override {
+    std::optional<Preferences> prefs = PrefsStoreFile::Load();
+    proxy_.SetBindAddress(prefs ? prefs->bind : Preferences{}.bind);
+    return prefs;
+  }
+
+ private:
+  AIMProxy& proxy_;
+};
+
+}  // namespace
+
+int RunWindow(PrefsStore& store, MediaPlayer& player) {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    std::fprintf(stderr, "%s\n", kNoDisplayMessage);
+    return 1;
+  }
+  QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
+  std::signal(SIGPIPE, SIG_IGN);
+
+  EventLog log;
+  Form1 form(log);
+  Composer composer(player, form);
+  QtSocketFactory factory;
+  AIMProxy proxy(factory);
+  TrafficMonitor monitor(proxy, composer, form, log);
+  proxy.SetHost(&monitor);
+  MonitorPortFor<TrafficMonitor> monitorPort(monitor);
+  RelaySettingsFile settings(store, proxy);
+  form.Bind(proxy, monitorPort, settings);
+
+  TerminationSignals terminations;
+  ConnectLifecycle(form, terminations);
+  form.FormLoad();
+  form.show();
+  const int status = QCoreApplication::exec();
+
+  // Closed connections get a moment to deliver what they still have queued.
+  QDeadlineTimer deadline(2000);
+  while (QtSocketFactory::LingeringCount() > 0 && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  proxy.SetHost(nullptr);
+  return status;
+}
+
+}  // namespace quorvel
