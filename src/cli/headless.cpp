@@ -1,16 +1,22 @@
 #include "cli/headless.h"
 
 #include <QCoreApplication>
-#include <memory>
+#include <cstdio>
 #include <string>
+#include <utility>
 
-#include "session/relay_runtime.h"
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "session/monitor_session.h"
+#include "session/relay_runtime.h"
 #include "settings/settings_table.h"
-#include "settings/prefs_store.h"
 
 namespace quorvel {
 namespace {
+
+constexpr std::uint16_t kFallbackPort = 3131;
 
 void PrintLine(const std::string& text) {
   const std::string line = text + "\n";
@@ -18,50 +24,41 @@ void PrintLine(const std::string& text) {
   std::fflush(stdout);
 }
 
-// The relay's host: the session's traffic monitor, whose timer stops when the event loop ends so
-// that no update goes out while the connections close.
-class SessionHost : public ProxyHost {
- public:
-  SessionHost(ProxyControl& proxy, MediaPlayer& player, const Preferences& prefs)
-      : session_(proxy, player, prefs, PrintLine) {
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                     QCoreApplication::instance(), [this] { session_.SetInterval(0); });
-  }
-
-  void IncomingAIM(SlotIndex index, Bytes& data) override {
-    session_.Host().IncomingAIM(index, data);
-  }
-  void OutgoingAIM(SlotIndex index, Bytes& data) override {
-    session_.Host().OutgoingAIM(index, data);
-  }
-  void IncomingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
-    session_.Host().IncomingData(index, port, data);
-  }
-  void OutgoingData(SlotIndex index, std::uint16_t port, Bytes& data) override {
-    session_.Host().OutgoingData(index, port, data);
-  }
-  void SocketEvent(SlotIndex index, const std::string& description) override {
-    session_.Host().SocketEvent(index, description);
-  }
-
- private:
-  MonitorSession session_;
-};
-
 }  // namespace
 
-int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store, MediaPlayer& player) {
+int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player) {
   const Preferences prefs = store.Load();
+  // Relayed chunks are up to a few hundred KiB. Served from the heap and kept there once freed,
+  // they are not mapped, zero-filled and unmapped again for every chunk.
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 16 << 20);
+#endif
+  bool closing = false;
+  RelayRuntime relay;
+  if (!relay.Terminations().IsActive()) {
+    std::perror("cannot catch SIGINT and SIGTERM");
+    return 1;
+  }
+  AIMProxy& proxy = relay.Proxy();
+  proxy.SetBindAddress(prefs.bind);
+  MonitorSession session(proxy, player, prefs, PrintLine);
+  proxy.SetHost(&session.Host());
 
-  HeadlessOptions options;
-  options.bind_address = prefs.bind;
-  // --port is for this run only: the stored port is what gets saved.
-  options.port = line.port ? *line.port : PortNumber(prefs).value_or(options.port);
-  options.on_close = [&store, &prefs] { store.Save(prefs); };
-
-  return RunHeadless(options, [&](ProxyControl& proxy, auto) -> std::unique_ptr<ProxyHost> {
-    return std::make_unique<SessionHost>(proxy, player, prefs);
+  QObject::connect(&relay.Terminations(), &TerminationSignals::received, [&] {
+    if (std::exchange(closing, true)) return;
+    store.Save(prefs);
+    proxy.StopListen();
+    QCoreApplication::quit();
   });
+
+  // --port is for this run only: the stored port is what gets saved.
+  proxy.StartListen(line.port ? *line.port : PortNumber(prefs).value_or(kFallbackPort));
+  if (proxy.ListeningPort() == 0) return 1;
+  std::fprintf(stderr, "Listening on %s:%u\n", prefs.bind.c_str(),
+               static_cast<unsigned>(proxy.ListeningPort()));
+  relay.Run();
+  return 0;
 }
 
 }  // namespace quorvel

@@ -3,13 +3,13 @@
 // the update timer, and every event-log change and title change printed on standard output.
 
 #include "cli/command_line.h"
-#include "settings/prefs_store.h"
 #include "media/media_player.h"
+#include "settings/prefs_store.h"
 
 namespace quorvel {
 
-// Runs until SIGINT or SIGTERM, whose closing sequence saves the settings to `store`; returns the
-// exit status.
-int RunHeadlessMonitor(const CommandLine& line, PrefsStore& store, MediaPlayer& player);
+// Runs until SIGINT or SIGTERM (status 0), whose closing sequence saves the settings to `store`,
+// or until listening fails (status 1). Needs a QCoreApplication.
+int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player);
 
 }  // namespace quorvel

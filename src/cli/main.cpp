@@ -3,13 +3,13 @@
 #include <memory>
 
 #include "cli/command_line.h"
-#include "session/open_file_limit.h"
 #include "cli/headless.h"
 #include "cli/now_playing.h"
-#include "settings/prefs_location.h"
-#include "settings/prefs_store.h"
 #include "gui/window_front_end.h"
 #include "media/player_factory.h"
+#include "session/open_file_limit.h"
+#include "settings/prefs_location.h"
+#include "settings/prefs_store.h"
 #include "wire/error.h"
 
 int main(int argc, char* argv[]) {
@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
     return quorvel::RunNowPlaying(line, prefs.Load(), *player);
   }
   if (line.headless) {
-    return quorvel::RunHeadlessMonitor(line, prefs, *player);
+    return quorvel::RunHeadless(line, prefs, *player);
   }
   return quorvel::RunWindow(prefs, *player);
 }

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <memory>
 
-#include "settings/preferences_settings.h"
 #include "media/composer.h"
+#include "settings/preferences_settings.h"
 
 namespace quorvel {
 

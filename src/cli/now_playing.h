@@ -5,9 +5,9 @@
 #include <ostream>
 
 #include "cli/command_line.h"
-#include "settings/preferences.h"
 #include "media/format_settings.h"
 #include "media/media_player.h"
+#include "settings/preferences.h"
 #include "wire/bytes.h"
 
 namespace quorvel {

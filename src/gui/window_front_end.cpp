@@ -1,20 +1,16 @@
 #include "gui/window_front_end.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QSessionManager>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "gui/main_window.h"
-#include "settings/prefs_store.h"
-#include "session/termination_signals.h"
 #include "gui/window_services.h"
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
-#include "proxy/aim_proxy.h"
-#include "proxy/qt_socket.h"
+#include "session/relay_runtime.h"
+#include "settings/prefs_store.h"
 
 namespace quorvel {
 
@@ -87,32 +83,22 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
     return 1;
   }
   QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
-  std::signal(SIGPIPE, SIG_IGN);
 
+  RelayRuntime relay;
+  AIMProxy& proxy = relay.Proxy();
   EventLog log;
   Form1 form(log);
   Composer composer(player, form);
-  QtSocketFactory factory;
-  AIMProxy proxy(factory);
   TrafficMonitor monitor(proxy, composer, form, log);
   proxy.SetHost(&monitor);
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
   RelaySettingsFile settings(store, proxy);
   form.Bind(proxy, monitorPort, settings);
 
-  TerminationSignals terminations;
-  ConnectLifecycle(form, terminations);
+  ConnectLifecycle(form, relay.Terminations());
   form.FormLoad();
   form.show();
-  const int status = QCoreApplication::exec();
-
-  // Closed connections get a moment to deliver what they still have queued.
-  QDeadlineTimer deadline(2000);
-  while (QtSocketFactory::LingeringCount() > 0 && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  proxy.SetHost(nullptr);
-  return status;
+  return relay.Run();
 }
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #include "session/monitor_session.h"
 
+#include <QCoreApplication>
 #include <utility>
 
 namespace quorvel {
@@ -15,6 +16,9 @@ MonitorSession::MonitorSession(ProxyControl& proxy, MediaPlayer& player, const P
     if (print_) print_(title);
   });
   QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { monitor_.CheckTimer(); });
+  if (const QCoreApplication* app = QCoreApplication::instance()) {
+    QObject::connect(app, &QCoreApplication::aboutToQuit, &timer_, [this] { SetInterval(0); });
+  }
   SetInterval(prefs.IntervalMs());
 }
 

@@ -1,17 +1,18 @@
 #pragma once
-// The traffic monitor as a front end runs it: the monitor with its event log, composing with the
-// settings of a Preferences value, and the update timer.
+// The traffic monitor as the headless front end runs it: the monitor with its event log, composing
+// with the settings of a Preferences value, and the update timer, which stops when the event loop
+// ends so that no update goes out while the connections close.
 
 #include <QTimer>
 #include <functional>
 #include <string>
 
-#include "settings/preferences.h"
-#include "settings/preferences_settings.h"
 #include "media/composer.h"
 #include "media/media_player.h"
 #include "monitor/event_log.h"
 #include "monitor/traffic_monitor.h"
+#include "settings/preferences.h"
+#include "settings/preferences_settings.h"
 
 namespace quorvel {
 
@@ -25,9 +26,8 @@ class MonitorSession : private EventLogObserver {
   MonitorSession(const MonitorSession&) = delete;
   MonitorSession& operator=(const MonitorSession&) = delete;
 
+  // The host of the relay's events.
   ProxyHost& Host() { return monitor_; }
-  TrafficMonitor& Monitor() { return monitor_; }
-  EventLog& Log() { return log_; }
 
   // Ticks every `ms` milliseconds; 0 (or less) stops the ticks.
   void SetInterval(int ms);

@@ -1,33 +1,36 @@
 #pragma once
-// The program without a window: the relay on the Qt event loop, every socket event printed on
-// standard output, SIGINT and SIGTERM for a clean stop.
+// What both front ends do to run the relay on the Qt event loop: real sockets, SIGPIPE ignored
+// (a peer that goes away must not end the program), SIGINT and SIGTERM delivered on the event loop
+// so that the front end's closing sequence runs, and, once the event loop has ended, a moment for
+// closed connections to deliver what they still have queued.
 
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
-
-#include "proxy/proxy_host.h"
+#include "proxy/aim_proxy.h"
+#include "proxy/qt_socket.h"
+#include "session/termination_signals.h"
 
 namespace quorvel {
 
-class AIMProxy;
+class RelayRuntime {
+ public:
+  // Needs a QCoreApplication. Catches SIGINT and SIGTERM from now on (see Terminations()).
+  RelayRuntime();
+  ~RelayRuntime();
+  RelayRuntime(const RelayRuntime&) = delete;
+  RelayRuntime& operator=(const RelayRuntime&) = delete;
 
-struct HeadlessOptions {
-  std::uint16_t port = 3131;
-  std::string bind_address = "127.0.0.1";
-  // The first step of the closing sequence on SIGINT or SIGTERM, before the relay stops (the
-  // settings are saved there).
-  std::function<void()> on_close;
+  // The relay; listens on 127.0.0.1 unless told otherwise. Its host must outlive Run().
+  AIMProxy& Proxy() { return proxy_; }
+  // SIGINT and SIGTERM: the front end connects its closing sequence to received().
+  TerminationSignals& Terminations() { return terminations_; }
+
+  // Runs the event loop until the application quits, then gives closed connections up to two
+  // seconds to drain and detaches the relay's host. Returns the event loop's exit status.
+  int Run();
+
+ private:
+  TerminationSignals terminations_;
+  QtSocketFactory factory_;
+  AIMProxy proxy_;
 };
-
-// Makes the host that receives the relay's events. It gets the relay to send through and a sink
-// that prints a socket event line; the default forwards everything unchanged.
-using HostMaker = std::function<std::unique_ptr<ProxyHost>(
-    ProxyControl& proxy, std::function<void(SlotIndex, const std::string&)> printEvent)>;
-
-// Runs until SIGINT or SIGTERM (status 0) or until listening fails (status 1). Needs a
-// QCoreApplication.
-int RunHeadless(const HeadlessOptions& options, const HostMaker& makeHost = {});
 
 }  // namespace quorvel
