@@ -53,7 +53,7 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player)
   });
 
   // --port is for this run only: the stored port is what gets saved.
-  proxy.StartListen(line.port ? *line.port : PortNumber(prefs).value_or(kFallbackPort));
+  proxy.StartListen(line.port ? *line.port : ParsePort(prefs.port).value_or(kFallbackPort));
   if (proxy.ListeningPort() == 0) return 1;
   std::fprintf(stderr, "Listening on %s:%u\n", prefs.bind.c_str(),
                static_cast<unsigned>(proxy.ListeningPort()));

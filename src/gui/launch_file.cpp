@@ -7,7 +7,7 @@
 
 namespace quorvel {
 
-bool ShellExec(const QString& file, const QString& directory) {
+bool LaunchFile(const QString& file, const QString& directory) {
   if (file.trimmed().isEmpty()) return false;
   const QFileInfo info(file);
   if (info.exists()) {

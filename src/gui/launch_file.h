@@ -9,6 +9,6 @@ namespace quorvel {
 // Opens `file`; an executable runs in `directory` (empty: the current folder). A file that does
 // not exist, an empty name, or a start that fails does nothing and gives false; callers may
 // ignore the result.
-bool ShellExec(const QString& file, const QString& directory = {});
+bool LaunchFile(const QString& file, const QString& directory = {});
 
 }  // namespace quorvel

@@ -14,21 +14,19 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QSystemTrayIcon>
+#include <algorithm>
 #include <optional>
 
 #include "gui/app_icon.h"
-#include "settings/preferences_settings.h"
 #include "gui/launch_file.h"
 #include "gui/tray_icon.h"
+#include "settings/settings_table.h"
 
 namespace quorvel {
 namespace {
-
-constexpr const char* kPageNames[kPageCount] = {"Events", "Preferences", "Replace",
-                                                "Replace Continued", "About"};
 
 // A whole number of at most nine ASCII digits; anything else (signs, blanks) is not one.
 std::optional<int> WholeNumber(const QString& text) {
@@ -41,70 +39,25 @@ std::optional<int> WholeNumber(const QString& text) {
   return value;
 }
 
-std::optional<std::uint16_t> PortNumber(const QString& text) {
-  Preferences prefs;
-  prefs.port = text.toStdString();
-  return PortNumber(prefs);
+std::optional<std::uint16_t> PortOf(const QString& text) {
+  return ParsePort(text.toStdString());
 }
 
-int CheckValue(const QCheckBox* box) {
-  switch (box->checkState()) {
-    case Qt::Unchecked:
-      return 0;
-    case Qt::Checked:
-      return 1;
-    case Qt::PartiallyChecked:
-      return 2;
-  }
-  return 0;
-}
-
-// 0 clears, 1 ticks, 2 greys the box; other values leave it as it is.
-void SetCheckValue(QCheckBox* box, int value) {
-  if (value == 0) box->setCheckState(Qt::Unchecked);
-  if (value == 1) box->setCheckState(Qt::Checked);
-  if (value == 2) box->setCheckState(Qt::PartiallyChecked);
-}
-
-// The position of the item whose text the box shows, or -1 when the text is not an item.
-int ListIndex(const QComboBox* box) {
-  return box->findText(box->currentText());
-}
-
-void SetListIndex(QComboBox* box, int index) {
-  if (index >= -1 && index < box->count()) box->setCurrentIndex(index);
-}
-
-void SetComboText(QComboBox* box, const QString& text) {
-  const int index = box->findText(text);
-  if (index >= 0) {
-    box->setCurrentIndex(index);
-  } else {
-    box->setEditText(text);
-  }
-}
-
-QString FromUtf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The block is stored with CR LF line ends; the editor holds LF.
-QString BlockToEditor(const std::string& block) {
-  return FromUtf8(block).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-std::string BlockFromEditor(const QString& text) {
-  QString block = text;
-  block.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  block.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return block.toStdString();
+// Whether a length box takes `key`: digits, and keys that type no character, but not the
+// backspace that would empty it.
+bool LengthBoxTakes(const QLineEdit& box, const QKeyEvent& key) {
+  if (key.key() == Qt::Key_Backspace) return box.text().size() > 1;
+  if (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab) return true;  // focus moves on
+  const QString typed = key.text();
+  if (typed.isEmpty()) return true;  // Delete, arrows and other keys without a character
+  return typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9');
 }
 
 }  // namespace
 
-Form1::Form1(EventLog& log, QWidget* parent)
+MainWindow::MainWindow(EventLog& log, QWidget* parent)
     : QWidget(parent), log_(log), trayAvailable_(&QSystemTrayIcon::isSystemTrayAvailable) {
-  setObjectName(QStringLiteral("Form1"));
+  setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QString::fromLatin1(kStartCaption));
   const QIcon icon = AppIcon();
   setWindowIcon(icon);
@@ -114,276 +67,194 @@ Form1::Form1(EventLog& log, QWidget* parent)
   setFont(base);
   setFixedSize(457, 161);  // 6855 by 2415 twips
 
-  master_list_ = new QListWidget(this);
-  master_list_->setObjectName(QStringLiteral("master_list"));
-  master_list_->setGeometry(8, 8, 105, 145);  // 120, 120, 1575, 2175
-  for (const char* name : kPageNames) master_list_->addItem(QString::fromLatin1(name));
+  BuildPageList();
+  eventsPage_ = AddPage("Events", 4935);
+  QFrame* preferencesPage = AddPage("Preferences", 4815);
+  QFrame* replacePage = AddPage("Replace", 4815);
+  QFrame* replaceContinuedPage = AddPage("Replace Continued", 4935);
+  QFrame* aboutPage = AddPage("About", 4935);
+  BuildEventsPage(eventsPage_);
+  BuildPreferencesPage(preferencesPage);
+  BuildReplacePage(replacePage);
+  BuildReplaceContinuedPage(replaceContinuedPage);
+  BuildAboutPage(aboutPage);
 
-  for (int i = 0; i < kPageCount; ++i) {
-    auto* page = new QFrame(this);
-    page->setObjectName(QStringLiteral("Frames_%1").arg(i));
-    const bool narrow = i == 1 || i == 2;                // 4815 twips instead of 4935
-    page->setGeometry(120, 8, narrow ? 321 : 329, 153);  // 1800, 120, ..., 2295
-    page->hide();
-    Frames_[static_cast<std::size_t>(i)] = page;
-  }
+  BindSettingControls();
+  const Preferences defaults;
+  for (const Setting& setting : SettingTable()) settingControls_.Show(setting, defaults);
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  lastPortText_ = portEdit_->text();
 
-  BuildEventsPage();
-  BuildPreferencesPage();
-  BuildReplacePage();
-  BuildReplaceContinuedPage();
-  BuildAboutPage();
-  repIIBlock_->setPlainText(BlockToEditor(Preferences{}.replaceIIblock));
+  updateTimer_.setObjectName(QStringLiteral("updateTimer"));
+  updateTimer_.setParent(this);
+  tray_ = new TrayIcon(icon, this);
 
-  checkTimer_.setObjectName(QStringLiteral("checkTimer"));
-  checkTimer_.setParent(this);
-  tray_ = new SysTray(icon, this);
-
-  for (int row = 0; row < log_.LineCount(); ++row) mesList_->addItem(FromUtf8(log_.Line(row)));
+  for (int row = 0; row < log_.LineCount(); ++row)
+    eventList_->addItem(QString::fromStdString(log_.Line(row)));
   log_.SetObserver(this);
 
   ConnectReactions();
 }
 
-Form1::~Form1() {
+MainWindow::~MainWindow() {
   log_.SetObserver(nullptr);
 }
 
-void Form1::ConnectReactions() {
-  connect(master_list_, &QListWidget::currentRowChanged, this, &Form1::master_list_Click);
-  for (int i = 0; i < 5; ++i) {
-    connect(prefsChk_[static_cast<std::size_t>(i)], &QCheckBox::stateChanged, this,
-            [this, i] { prefsChk_Click(i); });
+// One line per setting that has a control.
+void MainWindow::BindSettingControls() {
+  SettingControls& bind = settingControls_;
+  bind.Bind({&Preferences::port}, portEdit_);
+  bind.Bind({&Preferences::minimize}, trayBox_);
+  bind.Bind({&Preferences::act}, enableBox_);
+  bind.Bind({&Preferences::profileact}, profileStatsBox_);
+  bind.Bind({&Preferences::awayact}, awayStatsBox_);
+  bind.Bind({&Preferences::awayprefOwnMessage}, ownAwayRadio_, blockAwayRadio_);
+  bind.Bind({&Preferences::launchcheck}, launchBox_);
+  bind.Bind({&Preferences::launchpath}, launchPathEdit_);
+  bind.Bind({&Preferences::updateT}, intervalSpin_);
+  bind.Bind({&Preferences::limit}, limitBox_);
+  bind.Bind({&Preferences::repBufferCheck}, bufferBox_);
+  bind.Bind({&Preferences::repBufferText}, bufferTextEdit_);
+  bind.Bind({&Preferences::replaceII}, blockTokenEdit_);
+  bind.Bind({&Preferences::replaceIIblock}, blockEdit_);
+  for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
+                                 MediaField::kTime, MediaField::kTotalTime}) {
+    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));
+    bind.Bind({&FieldPrefs::token, field}, row.tokenEdit);
+    bind.Bind({&FieldPrefs::caseIndex, field}, row.caseCombo);
+    bind.Bind({&FieldPrefs::length, field}, row.lengthEdit);
+    bind.Bind({&FieldPrefs::pad, field}, row.padEdit);
+    bind.Bind({&FieldPrefs::justification, field}, row.justifyCombo);
   }
-  for (int i = 0; i < 3; ++i) {
-    connect(prefsText_[static_cast<std::size_t>(i)], &QLineEdit::textChanged, this,
-            [this, i] { prefsText_Change(i); });
-  }
-  connect(prefsScroll_, &QScrollBar::valueChanged, this, &Form1::prefsScroll_Change);
-  connect(prefsButton_, &QPushButton::clicked, this, &Form1::prefsButton_Click);
-  for (QLineEdit* box : repText_) box->installEventFilter(this);
-  connect(mesButton_, &QPushButton::clicked, this, [this] { log_.Clear(); });
-  connect(&checkTimer_, &QTimer::timeout, this, [this] {
+}
+
+void MainWindow::ConnectReactions() {
+  connect(pageList_, &QListWidget::currentRowChanged, this, &MainWindow::ShowSelectedPage);
+  connect(enableBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableDependentControls);
+  connect(awayStatsBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableAwayOptions);
+  connect(trayBox_, &QCheckBox::stateChanged, this, &MainWindow::ShowOrHideTrayIcon);
+  connect(portEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPortText);
+  connect(intervalEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyIntervalText);
+  connect(intervalSpin_, &QScrollBar::valueChanged, this, &MainWindow::ApplyIntervalSpin);
+  connect(browseButton_, &QPushButton::clicked, this, &MainWindow::BrowseForLaunchFile);
+  for (const FieldRow& row : fieldRows_) row.lengthEdit->installEventFilter(this);
+  connect(clearEventsButton_, &QPushButton::clicked, this, [this] { log_.Clear(); });
+  connect(&updateTimer_, &QTimer::timeout, this, [this] {
     if (monitor_ != nullptr) monitor_->CheckTimer();
   });
-  connect(tray_, &SysTray::restoreRequested, this, &Form1::RestoreFromTray);
+  connect(tray_, &TrayIcon::restoreRequested, this, &MainWindow::RestoreFromTray);
 }
 
-void Form1::Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings) {
+void MainWindow::Attach(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile) {
   proxy_ = &proxy;
   monitor_ = &monitor;
-  settings_ = &settings;
-  monitor_->SetTitleListener([this](const std::string& title) { setWindowTitle(FromUtf8(title)); });
+  settingsFile_ = &settingsFile;
+  monitor_->SetTitleListener(
+      [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
 }
 
-void Form1::SetTrayAvailability(std::function<bool()> probe) {
+void MainWindow::SetTrayAvailability(std::function<bool()> probe) {
   trayAvailable_ = std::move(probe);
 }
 
-bool Form1::TrayAvailable() const {
+bool MainWindow::TrayAvailable() const {
   return trayAvailable_ && trayAvailable_();
 }
 
 // ---------------------------------------------------------------------------------------------
-// Loading and closing
+// Starting and shutting down
 
-void Form1::FormLoad() {
+void MainWindow::Start() {
   if (monitor_ != nullptr) monitor_->ResetForStartUp();
 
-  // Each stored value is set into its control in the file's load order, so that every control's
-  // reaction runs and sees the controls set before it. Without a file the defaults stay.
-  const std::optional<Preferences> file = settings_ != nullptr ? settings_->Load() : std::nullopt;
-  if (file) {
-    loaded_ = *file;
-    for (const PrefKey key : kKavoLoadOrder) ApplyKey(key, loaded_);
-  }
+  // Each stored value is set into its control in the settings' load order, so that every
+  // control's reaction runs and sees the controls set before it. Without a file the defaults stay.
+  const std::optional<Preferences> stored =
+      settingsFile_ != nullptr ? settingsFile_->Load() : std::nullopt;
+  if (stored) ShowStoredSection(kKavoSection, *stored);
   // The interval box and the timer agree with the spin position even when nothing changed.
-  prefsText_[1]->setText(QString::number(kSpinMax - prefsScroll_->value()));
-  if (const auto interval = WholeNumber(prefsText_[1]->text())) SetCheckTimerInterval(*interval);
-  if (file) {
-    for (const PrefKey key : kPrefsLoadOrder) ApplyKey(key, loaded_);
-  }
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
+  if (stored) ShowStoredSection(kPrefsSection, *stored);
 
-  if (prefsChk_[3]->checkState() == Qt::Checked) tray_->Add();
-  const QList<QListWidgetItem*> events =
-      master_list_->findItems(QString::fromLatin1(kPageNames[0]), Qt::MatchExactly);
-  if (!events.isEmpty()) master_list_->setCurrentItem(events.first());
+  if (trayBox_->checkState() == Qt::Checked) tray_->Add();
+  pageList_->setCurrentRow(
+      static_cast<int>(std::find(pages_.begin(), pages_.end(), eventsPage_) - pages_.begin()));
   if (proxy_ != nullptr) {
-    if (const auto port = PortNumber(prefsText_[0]->text())) proxy_->StartListen(*port);
+    if (const auto port = PortOf(portEdit_->text())) proxy_->StartListen(*port);
   }
-  if (prefsChk_[4]->checkState() == Qt::Checked) ShellExec(prefsText_[2]->text());
+  if (launchBox_->checkState() == Qt::Checked) LaunchFile(launchPathEdit_->text());
 }
 
-void Form1::ApplyKey(PrefKey key, const Preferences& prefs) {
-  const int field = InfoOf(key).field;
-  const auto i = static_cast<std::size_t>(field < 0 ? 0 : field);
-  switch (key) {
-    case PrefKey::kPort:
-      return prefsText_[0]->setText(FromUtf8(prefs.port));
-    case PrefKey::kMinimize:
-      return SetCheckValue(prefsChk_[3], prefs.minimize);
-    case PrefKey::kBind:
-      return;  // no control: kept in loaded_
-    case PrefKey::kAct:
-      return SetCheckValue(prefsChk_[0], prefs.act);
-    case PrefKey::kProfileact:
-      return SetCheckValue(prefsChk_[1], prefs.profileact);
-    case PrefKey::kAwayact:
-      return SetCheckValue(prefsChk_[2], prefs.awayact);
-    case PrefKey::kAwaypref:
-      // The two buttons exclude each other: selecting one clears the other.
-      return prefsRad_[prefs.awayprefOwnMessage ? 0 : 1]->setChecked(true);
-    case PrefKey::kLaunchcheck:
-      return SetCheckValue(prefsChk_[4], prefs.launchcheck);
-    case PrefKey::kLaunchpath:
-      return prefsText_[2]->setText(FromUtf8(prefs.launchpath));
-    case PrefKey::kUpdateT:
-      return prefsScroll_->setValue(prefs.updateT);
-    case PrefKey::kLimit:
-      return SetCheckValue(repCheck_, prefs.limit);
-    case PrefKey::kRepBufferCheck:
-      return SetCheckValue(repCheck2_, prefs.repBufferCheck);
-    case PrefKey::kRepBufferText:
-      return repText_[15]->setText(FromUtf8(prefs.repBufferText));
-    case PrefKey::kReplaceII:
-      return repIIToken_->setText(FromUtf8(prefs.replaceII));
-    case PrefKey::kReplaceIIblock:
-      return repIIBlock_->setPlainText(BlockToEditor(prefs.replaceIIblock));
-    case PrefKey::kArtist:
-    case PrefKey::kSong:
-    case PrefKey::kStatus:
-    case PrefKey::kTime:
-    case PrefKey::kTtime:
-      return repText_[i]->setText(FromUtf8(prefs.fields[i].token));
-    case PrefKey::kArtistF:
-    case PrefKey::kSongF:
-    case PrefKey::kStatusF:
-    case PrefKey::kTimeF:
-    case PrefKey::kTtimeF:
-      return SetListIndex(repFormat_[i], prefs.fields[i].caseIndex);
-    case PrefKey::kArtistN:
-    case PrefKey::kSongN:
-    case PrefKey::kStatusN:
-    case PrefKey::kTimeN:
-    case PrefKey::kTtimeN:
-      return repText_[5 + i]->setText(FromUtf8(prefs.fields[i].length));
-    case PrefKey::kArtistW:
-    case PrefKey::kSongW:
-    case PrefKey::kStatusW:
-    case PrefKey::kTimeW:
-    case PrefKey::kTtimeW:
-      return repText_[10 + i]->setText(FromUtf8(prefs.fields[i].pad));
-    case PrefKey::kArtistJ:
-    case PrefKey::kSongJ:
-    case PrefKey::kStatusJ:
-    case PrefKey::kTimeJ:
-    case PrefKey::kTtimeJ:
-      return SetComboText(repFormat_[5 + i], FromUtf8(prefs.fields[i].justification));
+void MainWindow::ShowStoredSection(std::string_view section, const Preferences& stored) {
+  for (const Setting* setting : LoadOrder()) {
+    if (setting->section == section) settingControls_.Show(*setting, stored);
   }
 }
 
-void Form1::FormUnload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  if (settings_ != nullptr) settings_->Save(ControlValues());
+void MainWindow::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (settingsFile_ != nullptr) settingsFile_->Save(settings_);
   if (tray_->IsPresent()) tray_->Remove();
   if (proxy_ != nullptr) proxy_->StopListen();
-  checkTimer_.stop();
-  emit unloaded();
+  updateTimer_.stop();
+  emit shutDown();
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
-  FormUnload();
+void MainWindow::closeEvent(QCloseEvent* event) {
+  Shutdown();
   event->accept();
-}
-
-Preferences Form1::ControlValues() const {
-  Preferences prefs = loaded_;
-  prefs.port = prefsText_[0]->text().toStdString();
-  prefs.minimize = CheckValue(prefsChk_[3]);
-  prefs.act = CheckValue(prefsChk_[0]);
-  prefs.profileact = CheckValue(prefsChk_[1]);
-  prefs.awayact = CheckValue(prefsChk_[2]);
-  prefs.awayprefOwnMessage = prefsRad_[0]->isChecked();
-  prefs.launchcheck = CheckValue(prefsChk_[4]);
-  prefs.launchpath = prefsText_[2]->text().toStdString();
-  prefs.updateT = prefsScroll_->value();
-  for (std::size_t i = 0; i < kMediaFieldCount; ++i) {
-    FieldPrefs& field = prefs.fields[i];
-    field.token = repText_[i]->text().toStdString();
-    field.caseIndex = ListIndex(repFormat_[i]);
-    field.length = repText_[5 + i]->text().toStdString();
-    field.pad = repText_[10 + i]->text().toStdString();
-    field.justification = repFormat_[5 + i]->currentText().toStdString();
-  }
-  prefs.limit = CheckValue(repCheck_);
-  prefs.repBufferCheck = CheckValue(repCheck2_);
-  prefs.repBufferText = repText_[15]->text().toStdString();
-  prefs.replaceII = repIIToken_->text().toStdString();
-  prefs.replaceIIblock = BlockFromEditor(repIIBlock_->toPlainText());
-  return prefs;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Reactions
 
-void Form1::master_list_Click() {
-  const int selected = master_list_->currentRow();
-  for (int i = 0; i < kPageCount; ++i)
-    Frames_[static_cast<std::size_t>(i)]->setVisible(i == selected);
-}
-
-void Form1::prefsChk_Click(int index) {
-  switch (index) {
-    case 0: {
-      const bool on = prefsChk_[0]->checkState() != Qt::Unchecked;
-      prefsChk_[1]->setEnabled(on);
-      prefsChk_[2]->setEnabled(on);
-      const bool away = prefsChk_[2]->checkState() != Qt::Unchecked && on;
-      prefsRad_[0]->setEnabled(away);
-      prefsRad_[1]->setEnabled(away);
-      for (QWidget* w :
-           {static_cast<QWidget*>(prefsLabel_[2]), static_cast<QWidget*>(prefsLabel_[1]),
-            static_cast<QWidget*>(prefsLabel_[3]), static_cast<QWidget*>(prefsText_[1]),
-            static_cast<QWidget*>(prefsScroll_)}) {
-        w->setEnabled(on);
-      }
-      break;
-    }
-    case 2: {
-      const bool away = prefsChk_[2]->checkState() != Qt::Unchecked;
-      prefsRad_[0]->setEnabled(away);
-      prefsRad_[1]->setEnabled(away);
-      break;
-    }
-    case 3:
-      if (prefsChk_[3]->checkState() == Qt::Checked) {
-        tray_->Add();
-      } else {
-        tray_->Remove();
-      }
-      break;
-    default:
-      break;
+void MainWindow::ShowSelectedPage() {
+  const int selected = pageList_->currentRow();
+  for (std::size_t i = 0; i < pages_.size(); ++i) {
+    pages_[i]->setVisible(static_cast<int>(i) == selected);
   }
 }
 
-void Form1::prefsText_Change(int index) {
-  if (index == 0) PortChange();
-  if (index == 1) IntervalChange();
+void MainWindow::EnableDependentControls() {
+  const bool on = enableBox_->checkState() != Qt::Unchecked;
+  profileStatsBox_->setEnabled(on);
+  awayStatsBox_->setEnabled(on);
+  const bool away = awayStatsBox_->checkState() != Qt::Unchecked && on;
+  ownAwayRadio_->setEnabled(away);
+  blockAwayRadio_->setEnabled(away);
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           intervalLabel_, intervalEdit_, intervalSpin_, intervalUnitLabel_, rateLimitWarning_}) {
+    control->setEnabled(on);
+  }
 }
 
-void Form1::PortChange() {
-  QLineEdit* box = prefsText_[0];
-  const QString text = box->text();
+void MainWindow::EnableAwayOptions() {
+  const bool away = awayStatsBox_->checkState() != Qt::Unchecked;
+  ownAwayRadio_->setEnabled(away);
+  blockAwayRadio_->setEnabled(away);
+}
+
+void MainWindow::ShowOrHideTrayIcon() {
+  if (trayBox_->checkState() == Qt::Checked) {
+    tray_->Add();
+  } else {
+    tray_->Remove();
+  }
+}
+
+void MainWindow::ApplyPortText() {
+  if (revertingPort_) return;
+  const QString text = portEdit_->text();
   if (!text.isEmpty()) {
-    if (!PortNumber(text)) {
+    if (!PortOf(text)) {
       // Not a port: the box goes back to the last port it held, and nothing restarts.
       const int cursor =
-          box->cursorPosition() - static_cast<int>(text.size() - lastPortText_.size());
-      const QSignalBlocker blocker(box);
-      box->setText(lastPortText_);
-      box->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(lastPortText_.size())));
+          portEdit_->cursorPosition() - static_cast<int>(text.size() - lastPortText_.size());
+      const QScopedValueRollback<bool> reverting(revertingPort_, true);
+      portEdit_->setText(lastPortText_);
+      portEdit_->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(lastPortText_.size())));
       return;
     }
     lastPortText_ = text;
@@ -392,71 +263,64 @@ void Form1::PortChange() {
   if (proxy_ != nullptr && monitor_ != nullptr && proxy_->Connection(monitor_->ActiveSlot())) {
     return;
   }
-  if (text.isEmpty()) box->setText(QStringLiteral("1100"));  // runs this reaction again
+  if (text.isEmpty()) portEdit_->setText(QStringLiteral("1100"));  // runs this reaction again
   if (proxy_ == nullptr) return;
   proxy_->StopListen();
   log_.ListAdd("Port Changed");
   QCoreApplication::processEvents();
-  if (unloaded_) return;  // the window closed meanwhile: the listener stays stopped
-  if (const auto port = PortNumber(box->text())) proxy_->StartListen(*port);
+  if (shutDown_) return;  // the window closed meanwhile: the listener stays stopped
+  if (const auto port = PortOf(portEdit_->text())) proxy_->StartListen(*port);
 }
 
-void Form1::IntervalChange() {
-  QLineEdit* box = prefsText_[1];
-  if (box->text().isEmpty()) box->setText(QStringLiteral("3000"));  // runs this reaction again
-  const std::optional<int> interval = WholeNumber(box->text());
-  if (!interval || *interval > prefsScroll_->maximum()) {
-    box->setText(QString::number(kSpinMax - prefsScroll_->value()));  // runs this reaction again
-  } else {
-    prefsScroll_->setValue(kSpinMax - *interval);
+void MainWindow::ApplyIntervalText() {
+  if (intervalEdit_->text().isEmpty()) {
+    intervalEdit_->setText(QStringLiteral("3000"));  // runs this reaction again
   }
-  if (const auto now = WholeNumber(box->text())) SetCheckTimerInterval(*now);
-}
-
-void Form1::prefsScroll_Change() {
-  prefsText_[1]->setText(QString::number(kSpinMax - prefsScroll_->value()));
-  if (const auto interval = WholeNumber(prefsText_[1]->text())) SetCheckTimerInterval(*interval);
-}
-
-void Form1::SetCheckTimerInterval(int milliseconds) {
-  checkTimer_.setInterval(milliseconds);
-  if (milliseconds > 0 && !unloaded_) {
-    checkTimer_.start();
+  const std::optional<int> interval = WholeNumber(intervalEdit_->text());
+  if (!interval || *interval > intervalSpin_->maximum()) {
+    // Runs this reaction again.
+    intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
   } else {
-    checkTimer_.stop();  // an interval of 0 stops the updates
+    intervalSpin_->setValue(kSpinMax - *interval);
+  }
+  if (const auto now = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*now);
+}
+
+void MainWindow::ApplyIntervalSpin() {
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
+}
+
+void MainWindow::SetUpdateInterval(int milliseconds) {
+  updateTimer_.setInterval(milliseconds);
+  if (milliseconds > 0 && !shutDown_) {
+    updateTimer_.start();
+  } else {
+    updateTimer_.stop();  // an interval of 0 stops the updates
   }
 }
 
-void Form1::prefsButton_Click() {
+void MainWindow::BrowseForLaunchFile() {
   QFileDialog dialog(this);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  if (!fileBrowseName_.isEmpty()) dialog.selectFile(fileBrowseName_);
+  if (!launchFileChoice_.isEmpty()) dialog.selectFile(launchFileChoice_);
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-    fileBrowseName_ = dialog.selectedFiles().constFirst();
-  } else if (fileBrowseName_.isEmpty()) {
+    launchFileChoice_ = dialog.selectedFiles().constFirst();
+  } else if (launchFileChoice_.isEmpty()) {
     return;  // cancelled before any file was chosen: the box keeps its text
   }
-  prefsText_[2]->setText(QDir::toNativeSeparators(fileBrowseName_));
+  launchPathEdit_->setText(QDir::toNativeSeparators(launchFileChoice_));
 }
 
-bool Form1::repText_KeyPress(int index, const QKeyEvent& key) const {
-  if (index < 5 || index > 9) return true;
-  if (key.key() == Qt::Key_Backspace)
-    return repText_[static_cast<std::size_t>(index)]->text().size() > 1;
-  if (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab) return true;  // focus moves on
-  const QString typed = key.text();
-  if (typed.isEmpty()) return true;  // Delete, arrows and other keys without a character
-  return typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9');
+bool MainWindow::IsLengthEdit(const QObject* object) const {
+  return std::any_of(fieldRows_.begin(), fieldRows_.end(),
+                     [object](const FieldRow& row) { return row.lengthEdit == object; });
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
-    for (int i = 0; i < static_cast<int>(repText_.size()); ++i) {
-      if (watched == repText_[static_cast<std::size_t>(i)] &&
-          !repText_KeyPress(i, *static_cast<QKeyEvent*>(event))) {
-        return true;  // discarded
-      }
-    }
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && IsLengthEdit(watched) &&
+      !LengthBoxTakes(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event))) {
+    return true;  // discarded
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -464,11 +328,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Tray and minimising
 
-void Form1::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // Without a notification area the window stays on the task bar, so it can always be reached.
   const auto hidesToTray = [this] {
-    return isMinimized() && prefsChk_[3]->checkState() == Qt::Checked && TrayAvailable();
+    return isMinimized() && trayBox_->checkState() == Qt::Checked && TrayAvailable();
   };
   if (event->type() != QEvent::WindowStateChange || !hidesToTray()) return;
   // Hidden once the window system has finished minimising, if the tray box is still ticked then.
@@ -482,7 +346,7 @@ void Form1::changeEvent(QEvent* event) {
       Qt::QueuedConnection);
 }
 
-void Form1::RestoreFromTray() {
+void MainWindow::RestoreFromTray() {
   setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
@@ -492,50 +356,16 @@ void Form1::RestoreFromTray() {
 // ---------------------------------------------------------------------------------------------
 // The event log
 
-void Form1::LineAdded(int row, const std::string& line) {
-  mesList_->insertItem(row, FromUtf8(line));
+void MainWindow::LineAdded(int row, const std::string& line) {
+  eventList_->insertItem(row, QString::fromStdString(line));
 }
 
-void Form1::LineChanged(int row, const std::string& line) {
-  if (QListWidgetItem* item = mesList_->item(row)) item->setText(FromUtf8(line));
+void MainWindow::LineChanged(int row, const std::string& line) {
+  if (QListWidgetItem* item = eventList_->item(row)) item->setText(QString::fromStdString(line));
 }
 
-void Form1::Cleared() {
-  mesList_->clear();
-}
-
-// ---------------------------------------------------------------------------------------------
-// The settings that composition reads
-
-FieldFormat Form1::Field(MediaField field) const {
-  return PreferencesSettings(ControlValues()).Field(field);
-}
-bool Form1::LimitOnly() const {
-  return PreferencesSettings(ControlValues()).LimitOnly();
-}
-bool Form1::BufferOn() const {
-  return PreferencesSettings(ControlValues()).BufferOn();
-}
-Bytes Form1::BufferText() const {
-  return PreferencesSettings(ControlValues()).BufferText();
-}
-Bytes Form1::BlockToken() const {
-  return PreferencesSettings(ControlValues()).BlockToken();
-}
-Bytes Form1::Block() const {
-  return PreferencesSettings(ControlValues()).Block();
-}
-bool Form1::Enabled() const {
-  return PreferencesSettings(ControlValues()).Enabled();
-}
-bool Form1::ProfileUpdates() const {
-  return PreferencesSettings(ControlValues()).ProfileUpdates();
-}
-bool Form1::AwayUpdates() const {
-  return PreferencesSettings(ControlValues()).AwayUpdates();
-}
-bool Form1::AwayUsesBlock() const {
-  return PreferencesSettings(ControlValues()).AwayUsesBlock();
+void MainWindow::Cleared() {
+  eventList_->clear();
 }
 
 }  // namespace quorvel

@@ -1,11 +1,12 @@
 #pragma once
 // The main window: the page list, the five pages (Events, Preferences, Replace, Replace
 // Continued, About), every preference control and its reaction, the update timer, the tray icon,
-// loading and closing. The settings live in the controls; composition reads them through
-// FormatSettings and UpdateSettings, so an edit takes effect at the next composition.
+// starting and shutting down.
 //
-// Setting a control from code runs its reaction before the setting returns (the reactions are
-// connected to Qt's synchronous change signals), as a user's edit does.
+// The window keeps the settings as one Preferences value that its controls update as they
+// change; composition reads that value (through PreferencesSettings), so an edit takes effect at
+// the next composition. Setting a control from code runs its reaction before the setting returns
+// (the reactions are connected to Qt's synchronous change signals), as a user's edit does.
 
 #include <QString>
 #include <QTimer>
@@ -13,13 +14,14 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "settings/preferences.h"
-#include "settings/settings_table.h"
+#include "gui/setting_controls.h"
 #include "gui/window_services.h"
-#include "media/format_settings.h"
 #include "monitor/event_log.h"
 #include "proxy/proxy_host.h"
+#include "settings/preferences.h"
 
 class QCheckBox;
 class QComboBox;
@@ -35,59 +37,41 @@ class QScrollBar;
 
 namespace quorvel {
 
-class SysTray;
+class TrayIcon;
 
-inline constexpr int kPageCount = 5;
 inline constexpr const char* kStartCaption = " [ Not Signed On ] - Quorvel";
 
-class Form1 : public QWidget,
-              public FormatSettings,
-              public UpdateSettings,
-              private EventLogObserver {
+class MainWindow : public QWidget, private EventLogObserver {
   Q_OBJECT
 
  public:
-  // Builds the window and its controls with their defaults. `log` is shown live in mesList.
-  explicit Form1(EventLog& log, QWidget* parent = nullptr);
-  ~Form1() override;
+  // Builds the window and its controls with the default settings. `log` is shown live on the
+  // Events page.
+  explicit MainWindow(EventLog& log, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // The relay, the monitor and the settings file. Called once, before FormLoad.
-  void Bind(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settings);
+  // The relay, the monitor and the settings file. Called once, before Start.
+  void Attach(ProxyControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile);
 
-  // Start-up: resets the capture state, loads the settings into the controls (their reactions
-  // run), shows the tray icon when asked, shows the Events page, listens on the port in the port
-  // box and launches the client when asked.
-  void FormLoad();
+  // Start-up: resets the capture state, sets the stored settings into the controls (their
+  // reactions run), shows the tray icon when asked, shows the Events page, listens on the port in
+  // the port box and launches the client when asked.
+  void Start();
 
   // Closing: saves the settings, removes the tray icon, stops listening, stops the timer and emits
-  // unloaded(). Runs once; later calls do nothing.
-  void FormUnload();
-  bool IsUnloaded() const { return unloaded_; }
+  // shutDown(). Runs once; later calls do nothing.
+  void Shutdown();
 
-  // What the controls hold, as the settings file stores it. Values that have no control (the
-  // bind address) are those loaded.
-  Preferences ControlValues() const;
+  // The settings as the controls hold them. Values that have no control (the bind address) are
+  // those loaded.
+  const Preferences& Settings() const { return settings_; }
 
   // Whether the desktop offers a notification area; tests replace the probe.
   void SetTrayAvailability(std::function<bool()> probe);
 
-  // FormatSettings
-  FieldFormat Field(MediaField field) const override;
-  bool LimitOnly() const override;
-  bool BufferOn() const override;
-  Bytes BufferText() const override;
-  Bytes BlockToken() const override;
-  Bytes Block() const override;
-
-  // UpdateSettings
-  bool Enabled() const override;
-  bool ProfileUpdates() const override;
-  bool AwayUpdates() const override;
-  bool AwayUsesBlock() const override;
-
  signals:
   // The closing sequence has run: the program is to end now.
-  void unloaded();
+  void shutDown();
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -95,71 +79,93 @@ class Form1 : public QWidget,
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // One media field's row on the Replace page.
+  struct FieldRow {
+    QLineEdit* tokenEdit = nullptr;
+    QComboBox* caseCombo = nullptr;
+    QLineEdit* lengthEdit = nullptr;
+    QLineEdit* padEdit = nullptr;
+    QComboBox* justifyCombo = nullptr;
+  };
+
   // EventLogObserver
   void LineAdded(int row, const std::string& line) override;
   void LineChanged(int row, const std::string& line) override;
   void Cleared() override;
 
-  void BuildEventsPage();
-  void BuildPreferencesPage();
-  void BuildReplacePage();
-  void BuildReplaceContinuedPage();
-  void BuildAboutPage();
+  void BuildPageList();
+  // Adds a page and its entry in the page list.
+  QFrame* AddPage(const char* title, int widthTwips);
+  void BuildEventsPage(QFrame* page);
+  void BuildPreferencesPage(QFrame* page);
+  void BuildReplacePage(QFrame* page);
+  void BuildReplaceContinuedPage(QFrame* page);
+  void BuildAboutPage(QFrame* page);
+  void BindSettingControls();
   void ConnectReactions();
 
   // Reactions.
-  void master_list_Click();
-  void prefsChk_Click(int index);
-  void prefsText_Change(int index);
-  void PortChange();
-  void IntervalChange();
-  void prefsScroll_Change();
-  void prefsButton_Click();
-  bool repText_KeyPress(int index, const QKeyEvent& key) const;  // true: the key passes
+  void ShowSelectedPage();
+  void EnableDependentControls();
+  void EnableAwayOptions();
+  void ShowOrHideTrayIcon();
+  void ApplyPortText();
+  void ApplyIntervalText();
+  void ApplyIntervalSpin();
+  void BrowseForLaunchFile();
   void RestoreFromTray();
 
-  void ApplyKey(PrefKey key, const Preferences& prefs);
-  void SetCheckTimerInterval(int milliseconds);
+  // Sets the stored values of one section into their controls, in load order.
+  void ShowStoredSection(std::string_view section, const Preferences& stored);
+  void SetUpdateInterval(int milliseconds);
   bool TrayAvailable() const;
+  bool IsLengthEdit(const QObject* object) const;
 
   EventLog& log_;
   ProxyControl* proxy_ = nullptr;
   MonitorPort* monitor_ = nullptr;
-  SettingsFile* settings_ = nullptr;
-  Preferences loaded_;  // what was read; carries the values that have no control
-  bool unloaded_ = false;
-  QString lastPortText_ = QStringLiteral("3131");  // the last text accepted as a port
-  QString fileBrowseName_;  // the last file chosen in the open-file dialog during this run
+  SettingsFile* settingsFile_ = nullptr;
+  Preferences settings_;
+  SettingControls settingControls_{settings_};
+  bool shutDown_ = false;
+  bool revertingPort_ = false;  // the port box is being set back: no restart
+  QString lastPortText_;        // the last text accepted as a port
+  QString launchFileChoice_;    // the last file chosen in the open-file dialog during this run
   std::function<bool()> trayAvailable_;
 
-  QListWidget* master_list_ = nullptr;
-  std::array<QFrame*, kPageCount> Frames_{};
+  QListWidget* pageList_ = nullptr;
+  std::vector<QFrame*> pages_;  // in page-list order
+  QFrame* eventsPage_ = nullptr;
   // Events page.
-  QListWidget* mesList_ = nullptr;
-  QLabel* mesLabel_ = nullptr;
-  QPushButton* mesButton_ = nullptr;
+  QListWidget* eventList_ = nullptr;
+  QPushButton* clearEventsButton_ = nullptr;
   // Preferences page.
-  std::array<QCheckBox*, 5> prefsChk_{};
-  std::array<QRadioButton*, 2> prefsRad_{};
-  std::array<QLabel*, 5> prefsLabel_{};
-  std::array<QLineEdit*, 3> prefsText_{};
-  QScrollBar* prefsScroll_ = nullptr;
-  QPushButton* prefsButton_ = nullptr;
+  QCheckBox* enableBox_ = nullptr;
+  QCheckBox* profileStatsBox_ = nullptr;
+  QCheckBox* awayStatsBox_ = nullptr;
+  QRadioButton* ownAwayRadio_ = nullptr;
+  QRadioButton* blockAwayRadio_ = nullptr;
+  QLabel* intervalLabel_ = nullptr;
+  QLineEdit* intervalEdit_ = nullptr;
+  QScrollBar* intervalSpin_ = nullptr;
+  QLabel* intervalUnitLabel_ = nullptr;
+  QLabel* rateLimitWarning_ = nullptr;
+  QCheckBox* trayBox_ = nullptr;
+  QLineEdit* portEdit_ = nullptr;
+  QCheckBox* launchBox_ = nullptr;
+  QLineEdit* launchPathEdit_ = nullptr;
+  QPushButton* browseButton_ = nullptr;
   // Replace page.
-  std::array<QLabel*, 10> repLabel_{};
-  std::array<QLineEdit*, 16> repText_{};
-  std::array<QComboBox*, 10> repFormat_{};
-  QCheckBox* repCheck_ = nullptr;
-  QCheckBox* repCheck2_ = nullptr;
+  std::array<FieldRow, kMediaFieldCount> fieldRows_{};  // in MediaField order
+  QCheckBox* bufferBox_ = nullptr;
+  QLineEdit* bufferTextEdit_ = nullptr;
+  QCheckBox* limitBox_ = nullptr;
   // Replace Continued page.
-  std::array<QLabel*, 3> repIILabel_{};
-  QLineEdit* repIIToken_ = nullptr;       // repIIText(0)
-  QPlainTextEdit* repIIBlock_ = nullptr;  // repIIText(1)
-  // About page.
-  QLabel* Label1_ = nullptr;
+  QLineEdit* blockTokenEdit_ = nullptr;
+  QPlainTextEdit* blockEdit_ = nullptr;
 
-  QTimer checkTimer_;
-  SysTray* tray_ = nullptr;
+  QTimer updateTimer_;
+  TrayIcon* tray_ = nullptr;
 };
 
 }  // namespace quorvel

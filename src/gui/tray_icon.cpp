@@ -2,23 +2,23 @@
 
 namespace quorvel {
 
-SysTray::SysTray(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon, this) {
-  icon_.setObjectName(QStringLiteral("SysTray"));
+TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon, this) {
+  icon_.setObjectName(QStringLiteral("trayIcon"));
   icon_.setToolTip(QStringLiteral(" Quorvel "));
-  connect(&icon_, &QSystemTrayIcon::activated, this, &SysTray::Activated);
+  connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::Activated);
 }
 
-void SysTray::Add() {
+void TrayIcon::Add() {
   present_ = true;
   icon_.show();
 }
 
-void SysTray::Remove() {
+void TrayIcon::Remove() {
   present_ = false;
   icon_.hide();
 }
 
-void SysTray::Activated(QSystemTrayIcon::ActivationReason reason) {
+void TrayIcon::Activated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:      // left button
     case QSystemTrayIcon::Context:      // right button

@@ -8,18 +8,16 @@
 
 namespace quorvel {
 
-class SysTray : public QObject {
+class TrayIcon : public QObject {
   Q_OBJECT
 
  public:
-  SysTray(const QIcon& icon, QObject* parent = nullptr);
+  TrayIcon(const QIcon& icon, QObject* parent = nullptr);
 
   void Add();
   void Remove();
   // True between Add and Remove.
   bool IsPresent() const { return present_; }
-
-  QSystemTrayIcon& Icon() { return icon_; }
 
  signals:
   void restoreRequested();

@@ -10,6 +10,7 @@
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
 #include "session/relay_runtime.h"
+#include "settings/preferences_settings.h"
 #include "settings/prefs_store.h"
 
 namespace quorvel {
@@ -44,18 +45,19 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
   return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-void ConnectLifecycle(Form1& form, TerminationSignals& terminations) {
-  QObject::connect(&form, &Form1::unloaded, QCoreApplication::instance(), &QCoreApplication::quit);
-  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &form,
-                   &Form1::FormUnload);
+void ConnectLifecycle(MainWindow& window, TerminationSignals& terminations) {
+  QObject::connect(&window, &MainWindow::shutDown, QCoreApplication::instance(),
+                   &QCoreApplication::quit);
+  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &window,
+                   &MainWindow::Shutdown);
 #ifndef QT_NO_SESSIONMANAGER
   if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
     QObject::connect(
-        gui, &QGuiApplication::commitDataRequest, &form,
-        [&form](QSessionManager&) { form.FormUnload(); }, Qt::DirectConnection);
+        gui, &QGuiApplication::commitDataRequest, &window,
+        [&window](QSessionManager&) { window.Shutdown(); }, Qt::DirectConnection);
   }
 #endif
-  QObject::connect(&terminations, &TerminationSignals::received, &form, &Form1::FormUnload);
+  QObject::connect(&terminations, &TerminationSignals::received, &window, &MainWindow::Shutdown);
 }
 
 namespace {
@@ -67,7 +69,7 @@ class RelaySettingsFile : public PrefsStoreFile {
   RelaySettingsFile(PrefsStore& store, AIMProxy& proxy) : PrefsStoreFile(store), proxy_(proxy) {}
   std::optional<Preferences> Load() override {
     std::optional<Preferences> prefs = PrefsStoreFile::Load();
-    proxy_.SetBindAddress(prefs ? prefs->bind : Preferences{}.bind);
+    proxy_.SetBindAddress(prefs ? prefs->bind : Preferences().bind);
     return prefs;
   }
 
@@ -87,17 +89,19 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   RelayRuntime relay;
   AIMProxy& proxy = relay.Proxy();
   EventLog log;
-  Form1 form(log);
-  Composer composer(player, form);
-  TrafficMonitor monitor(proxy, composer, form, log);
+  MainWindow window(log);
+  // Composition reads the settings that the window's controls hold.
+  const PreferencesSettings settings(window.Settings());
+  Composer composer(player, settings);
+  TrafficMonitor monitor(proxy, composer, settings, log);
   proxy.SetHost(&monitor);
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
-  RelaySettingsFile settings(store, proxy);
-  form.Bind(proxy, monitorPort, settings);
+  RelaySettingsFile settingsFile(store, proxy);
+  window.Attach(proxy, monitorPort, settingsFile);
 
-  ConnectLifecycle(form, relay.Terminations());
-  form.FormLoad();
-  form.show();
+  ConnectLifecycle(window, relay.Terminations());
+  window.Start();
+  window.show();
   return relay.Run();
 }
 

@@ -7,7 +7,7 @@
 
 namespace quorvel {
 
-class Form1;
+class MainWindow;
 class MediaPlayer;
 class PrefsStore;
 class TerminationSignals;
@@ -20,21 +20,21 @@ bool DisplayAvailable();
 // --help or --version).
 bool WindowRequested(int argc, const char* const argv[]);
 
-// A QApplication when the arguments ask for the window (no --headless, --now-playing, --help or
-// --version) and a display is there; a QCoreApplication otherwise.
+// A QApplication when the arguments ask for the window and a display is there; a
+// QCoreApplication otherwise.
 std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]);
 
 // The line printed when the window is asked for and there is no display.
 inline constexpr const char* kNoDisplayMessage =
     "quorvel: no display found; run \"quorvel --headless\" to use the proxy without a window";
 
-// The program ends when the window closes; the window's closing sequence (settings saved, icon
-// removed, listener stopped) runs when the desktop session ends, when the application quits by
-// any other way, and on SIGINT or SIGTERM, so that settings are never lost.
-void ConnectLifecycle(Form1& form, TerminationSignals& terminations);
+// The program ends when the window shuts down; the window's closing sequence (settings saved,
+// icon removed, listener stopped) runs when the desktop session ends, when the application quits
+// by any other way, and on SIGINT or SIGTERM, so that settings are never lost.
+void ConnectLifecycle(MainWindow& window, TerminationSignals& terminations);
 
 // The window front end: the relay with the traffic monitor as its host, composing with the
-// window's controls, the settings of `store` and `player`. Runs until the window closes, the
+// window's settings, the settings of `store` and `player`. Runs until the window closes, the
 // session ends, or SIGINT or SIGTERM; returns the exit status. Without a QApplication (no display)
 // it prints kNoDisplayMessage and returns 1.
 int RunWindow(PrefsStore& store, MediaPlayer& player);

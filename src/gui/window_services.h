@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "proxy/proxy_host.h"
 #include "settings/preferences.h"
 #include "settings/prefs_store.h"
-#include "proxy/proxy_host.h"
 
 namespace quorvel {
 
@@ -48,9 +48,9 @@ class MonitorPortFor : public MonitorPort {
 class SettingsFile {
  public:
   virtual ~SettingsFile() = default;
-  // Both sections, or nothing when there is no file (the controls then keep their defaults).
+  // Every setting, or nothing when there is no file (the controls then keep their defaults).
   virtual std::optional<Preferences> Load() = 0;
-  // Writes both sections.
+  // Writes every setting.
   virtual void Save(const Preferences& prefs) = 0;
 };
 

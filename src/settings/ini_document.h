@@ -42,9 +42,6 @@ class IniDocument {
   // starting with '[', a ']' in the section name.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
 
-  // The line ending used for lines that the document adds.
-  BytesView LineEnding() const { return eol_; }
-
  private:
   struct Line {
     Bytes text;  // without its line ending

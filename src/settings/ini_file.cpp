@@ -84,34 +84,4 @@ bool WriteFileAtomically(const QString& path, BytesView data, std::string* error
   return true;
 }
 
-Bytes ReadIni(std::string_view section, std::string_view key, const QString& file,
-              std::string_view fallback) {
-  const std::optional<IniDocument> doc = ReadIniDocument(file, nullptr);
-  if (!doc) {
-    return Bytes(fallback);
-  }
-  return doc->Get(section, key).value_or(Bytes(fallback));
-}
-
-bool WriteIni(std::string_view section, std::string_view key, std::string_view value,
-              const QString& file) {
-  std::string error;
-  std::optional<IniDocument> doc = ReadIniDocument(file, &error);
-  if (!doc) {
-    ReportSettingsProblem(error + "; not changed");
-    return false;
-  }
-  if (!doc->Set(section, key, value)) {
-    ReportSettingsProblem(file.toStdString() + ": [" + std::string(section) + "] " +
-                          std::string(key) +
-                          ": the value cannot be stored on one line; not changed");
-    return false;
-  }
-  if (!WriteFileAtomically(file, doc->Serialize(), &error)) {
-    ReportSettingsProblem(error);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace quorvel

@@ -28,17 +28,6 @@ std::optional<IniDocument> ReadIniDocument(const QString& path, std::string* err
 bool WriteFileAtomically(const QString& path, BytesView data, std::string* error,
                          const std::function<void()>& beforeCommit = {});
 
-// The value of `key` in `section` of the file at `file`, or `fallback` when the file, the section
-// or the key is missing or the file cannot be read.
-Bytes ReadIni(std::string_view section, std::string_view key, const QString& file,
-              std::string_view fallback);
-
-// Sets one key in the file at `file`, creating the file, the section and the key as needed and
-// keeping every other line. Returns false, and reports on standard error, when the file cannot be
-// read or written or the key or value cannot be stored (see IniDocument::Set).
-bool WriteIni(std::string_view section, std::string_view key, std::string_view value,
-              const QString& file);
-
 // Prints "quorvel: <message>" on standard error.
 void ReportSettingsProblem(std::string_view message);
 

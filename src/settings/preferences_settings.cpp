@@ -3,7 +3,7 @@
 namespace quorvel {
 
 FieldFormat PreferencesSettings::Field(MediaField field) const {
-  const FieldPrefs& f = prefs_.fields.at(static_cast<std::size_t>(field));
+  const FieldPrefs& f = prefs_.Field(field);
   return FieldFormat{f.token, f.caseIndex, f.length, f.pad, f.justification};
 }
 

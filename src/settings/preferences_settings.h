@@ -1,9 +1,10 @@
 #pragma once
-// The composition settings read from a Preferences value: what the headless front end and
-// --now-playing compose with.
+// The composition settings read from a Preferences value, afresh at each use: the window's
+// settings as its controls hold them, or those loaded for the headless front end and
+// --now-playing.
 
-#include "settings/preferences.h"
 #include "media/format_settings.h"
+#include "settings/preferences.h"
 
 namespace quorvel {
 

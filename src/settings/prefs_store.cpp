@@ -1,11 +1,15 @@
 #include "settings/prefs_store.h"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "settings/ini_file.h"
+#include "settings/settings_table.h"
 
 namespace quorvel {
 
-Preferences PrefsStore::Load(const KeyApplied& applied) {
-  warnings_.clear();
+Preferences PrefsStore::Load() {
   Preferences prefs;
   fileFound_ = FileExists(path_);
   if (!fileFound_) {
@@ -14,17 +18,13 @@ Preferences PrefsStore::Load(const KeyApplied& applied) {
   std::string error;
   const std::optional<IniDocument> ini = ReadIniDocument(path_, &error);
   if (!ini) {
-    warnings_.push_back(error + "; using the default settings");
-  } else {
-    std::vector<std::string> refused;
-    LoadKavoPrefs(*ini, prefs, &refused, applied);
-    LoadPrefs(*ini, prefs, &refused, applied);
-    for (const std::string& warning : refused) {
-      warnings_.push_back(path_.toStdString() + ": " + warning);
-    }
+    ReportSettingsProblem(error + "; using the default settings");
+    return prefs;
   }
-  for (const std::string& warning : warnings_) {
-    ReportSettingsProblem(warning);
+  std::vector<std::string> refused;
+  LoadSettings(*ini, prefs, &refused);
+  for (const std::string& warning : refused) {
+    ReportSettingsProblem(path_.toStdString() + ": " + warning);
   }
   return prefs;
 }
@@ -37,8 +37,7 @@ bool PrefsStore::Save(const Preferences& prefs) {
     return false;
   }
   std::vector<std::string> problems;
-  SaveKavoPrefs(prefs, *ini, &problems);
-  SavePrefs(prefs, *ini, &problems);
+  SaveSettings(prefs, *ini, &problems);
   for (const std::string& problem : problems) {
     ReportSettingsProblem(path_.toStdString() + ": " + problem);
   }

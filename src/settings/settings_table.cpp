@@ -1,114 +1,142 @@
 #include "settings/settings_table.h"
 
+#include <array>
 #include <charconv>
-#include <span>
-#include <type_traits>
-#include <variant>
 
 #include "wire/replace.h"
 
 namespace quorvel {
 namespace {
 
-constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::string_view kStoredLineBreak = "<BR>";
+using K = SettingKind;
+using M = MediaField;
+constexpr std::string_view kKavo = kKavoSection;
+constexpr std::string_view kPrefs = kPrefsSection;
 
-constexpr std::array<PrefKeyInfo, kPrefKeyCount> kInfo = {{
-    {kPrefsSection, "port", PrefKind::kPort},
-    {kPrefsSection, "minimize", PrefKind::kCheck},
-    {kPrefsSection, "bind", PrefKind::kBind},
-    {kKavoSection, "act", PrefKind::kAct},
-    {kKavoSection, "profileact", PrefKind::kCheck},
-    {kKavoSection, "awayact", PrefKind::kCheck},
-    {kKavoSection, "awaypref", PrefKind::kAwayPref},
-    {kKavoSection, "launchcheck", PrefKind::kCheck},
-    {kKavoSection, "launchpath", PrefKind::kText},
-    {kKavoSection, "updateT", PrefKind::kSpin},
-    {kKavoSection, "limit", PrefKind::kCheck},
-    {kKavoSection, "repBufferCheck", PrefKind::kCheck},
-    {kKavoSection, "repBufferText", PrefKind::kText},
-    {kKavoSection, "replaceII", PrefKind::kText},
-    {kKavoSection, "replaceIIblock", PrefKind::kBlock},
-    {kKavoSection, "artist", PrefKind::kText, 0},
-    {kKavoSection, "song", PrefKind::kText, 1},
-    {kKavoSection, "status", PrefKind::kText, 2},
-    {kKavoSection, "time", PrefKind::kText, 3},
-    {kKavoSection, "ttime", PrefKind::kText, 4},
-    {kKavoSection, "artistF", PrefKind::kCase, 0},
-    {kKavoSection, "songF", PrefKind::kCase, 1},
-    {kKavoSection, "statusF", PrefKind::kCase, 2},
-    {kKavoSection, "timeF", PrefKind::kCase, 3},
-    {kKavoSection, "ttimeF", PrefKind::kCase, 4},
-    {kKavoSection, "artistN", PrefKind::kText, 0},
-    {kKavoSection, "songN", PrefKind::kText, 1},
-    {kKavoSection, "statusN", PrefKind::kText, 2},
-    {kKavoSection, "timeN", PrefKind::kText, 3},
-    {kKavoSection, "ttimeN", PrefKind::kText, 4},
-    {kKavoSection, "artistW", PrefKind::kText, 0},
-    {kKavoSection, "songW", PrefKind::kText, 1},
-    {kKavoSection, "statusW", PrefKind::kText, 2},
-    {kKavoSection, "timeW", PrefKind::kText, 3},
-    {kKavoSection, "ttimeW", PrefKind::kText, 4},
-    {kKavoSection, "artistJ", PrefKind::kText, 0},
-    {kKavoSection, "songJ", PrefKind::kText, 1},
-    {kKavoSection, "statusJ", PrefKind::kText, 2},
-    {kKavoSection, "timeJ", PrefKind::kText, 3},
-    {kKavoSection, "ttimeJ", PrefKind::kText, 4},
+// The Replace Continued block at first start: how to use it.
+constexpr std::string_view kHelpBlock =
+    "A Large Block Of Text<BR>Variables From 'Replace' Work For This<BR>"
+    "Multiple Lines Will Show Up Properly In Your Profile / Away<BR>Example:<BR>"
+    ":: %a - %s ::<BR>:: %p - %t // %x ::<BR>";
+
+// In save order; the last column is the step in the load order.
+constexpr std::array<Setting, 40> kSettings = {{
+    {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::repBufferCheck}, 35},
+    {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::repBufferText}, 36},
+    {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::replaceII}, 6},
+    {kKavo, "replaceIIblock", K::kBlock, kHelpBlock, {&Preferences::replaceIIblock}, 7},
+    {kKavo, "profileact", K::kCheck, "1", {&Preferences::profileact}, 8},
+    {kKavo, "awayact", K::kCheck, "1", {&Preferences::awayact}, 9},
+    {kKavo, "awaypref", K::kAwayPref, "True", {&Preferences::awayprefOwnMessage}, 10},
+    {kKavo, "launchcheck", K::kCheck, "0", {&Preferences::launchcheck}, 11},
+    {kKavo, "launchpath", K::kText, "", {&Preferences::launchpath}, 12},
+    {kKavo, "limit", K::kCheck, "0", {&Preferences::limit}, 13},
+    {kKavo, "artistJ", K::kText, "Center", {&FieldPrefs::justification, M::kArtist}, 2},
+    {kKavo, "timeJ", K::kText, "Center", {&FieldPrefs::justification, M::kTime}, 5},
+    {kKavo, "ttimeJ", K::kText, "Center", {&FieldPrefs::justification, M::kTotalTime}, 1},
+    {kKavo, "songJ", K::kText, "Center", {&FieldPrefs::justification, M::kSong}, 3},
+    {kKavo, "statusJ", K::kText, "Center", {&FieldPrefs::justification, M::kStatus}, 4},
+    {kKavo, "artistW", K::kText, "_", {&FieldPrefs::pad, M::kArtist}, 14},
+    {kKavo, "timeW", K::kText, "_", {&FieldPrefs::pad, M::kTime}, 17},
+    {kKavo, "ttimeW", K::kText, "_", {&FieldPrefs::pad, M::kTotalTime}, 18},
+    {kKavo, "songW", K::kText, "_", {&FieldPrefs::pad, M::kSong}, 15},
+    {kKavo, "statusW", K::kText, "_", {&FieldPrefs::pad, M::kStatus}, 16},
+    {kKavo, "artist", K::kText, "%a", {&FieldPrefs::token, M::kArtist}, 19},
+    {kKavo, "song", K::kText, "%s", {&FieldPrefs::token, M::kSong}, 21},
+    {kKavo, "time", K::kText, "%t", {&FieldPrefs::token, M::kTime}, 22},
+    {kKavo, "ttime", K::kText, "%x", {&FieldPrefs::token, M::kTotalTime}, 23},
+    {kKavo, "status", K::kText, "%p", {&FieldPrefs::token, M::kStatus}, 20},
+    {kKavo, "artistN", K::kText, "0", {&FieldPrefs::length, M::kArtist}, 24},
+    {kKavo, "timeN", K::kText, "0", {&FieldPrefs::length, M::kTime}, 27},
+    {kKavo, "ttimeN", K::kText, "0", {&FieldPrefs::length, M::kTotalTime}, 28},
+    {kKavo, "songN", K::kText, "0", {&FieldPrefs::length, M::kSong}, 26},
+    {kKavo, "statusN", K::kText, "0", {&FieldPrefs::length, M::kStatus}, 25},
+    {kKavo, "artistF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kArtist}, 29},
+    {kKavo, "timeF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kTime}, 33},
+    {kKavo, "ttimeF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kTotalTime}, 31},
+    {kKavo, "songF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kSong}, 30},
+    {kKavo, "statusF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kStatus}, 32},
+    {kKavo, "updateT", K::kSpin, "27767", {&Preferences::updateT}, 34},  // 5000 ms
+    {kKavo, "act", K::kAct, "1", {&Preferences::act}, 0},
+    {kPrefs, "port", K::kPort, "3131", {&Preferences::port}, 37},
+    {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimize}, 38},
+    // The listener's address: never every interface by default. After the keys that older files
+    // already hold.
+    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bind}, 39},
 }};
 
-template <class P>
-using Str = std::conditional_t<std::is_const_v<P>, const std::string, std::string>;
-template <class P>
-using Int = std::conditional_t<std::is_const_v<P>, const int, int>;
-template <class P>
-using Bool = std::conditional_t<std::is_const_v<P>, const bool, bool>;
+constexpr auto kLoadOrder = [] {
+  std::array<const Setting*, kSettings.size()> order{};
+  for (const Setting& setting : kSettings) {
+    order.at(static_cast<std::size_t>(setting.loadStep)) = &setting;
+  }
+  return order;
+}();
 
-// The field of `prefs` that holds `key`.
-template <class P>
-std::variant<Str<P>*, Int<P>*, Bool<P>*> Locate(P& prefs, PrefKey key) {
-  const int field = InfoOf(key).field;
-  auto column = [&](PrefKey first) { return static_cast<int>(key) - static_cast<int>(first); };
-  if (field >= 0) {
-    auto& f = prefs.fields[static_cast<std::size_t>(field)];
-    if (column(PrefKey::kArtist) < kMediaFieldCount) return &f.token;
-    if (column(PrefKey::kArtistF) < kMediaFieldCount) return &f.caseIndex;
-    if (column(PrefKey::kArtistN) < kMediaFieldCount) return &f.length;
-    if (column(PrefKey::kArtistW) < kMediaFieldCount) return &f.pad;
-    return &f.justification;
-  }
-  switch (key) {
-    case PrefKey::kPort:
-      return &prefs.port;
-    case PrefKey::kMinimize:
-      return &prefs.minimize;
-    case PrefKey::kBind:
-      return &prefs.bind;
-    case PrefKey::kAct:
-      return &prefs.act;
-    case PrefKey::kProfileact:
-      return &prefs.profileact;
-    case PrefKey::kAwayact:
-      return &prefs.awayact;
-    case PrefKey::kAwaypref:
-      return &prefs.awayprefOwnMessage;
-    case PrefKey::kLaunchcheck:
-      return &prefs.launchcheck;
-    case PrefKey::kLaunchpath:
-      return &prefs.launchpath;
-    case PrefKey::kUpdateT:
-      return &prefs.updateT;
-    case PrefKey::kLimit:
-      return &prefs.limit;
-    case PrefKey::kRepBufferCheck:
-      return &prefs.repBufferCheck;
-    case PrefKey::kRepBufferText:
-      return &prefs.repBufferText;
-    case PrefKey::kReplaceII:
-      return &prefs.replaceII;
-    default:
-      return &prefs.replaceIIblock;
-  }
+// The checks below run at compile time.
+
+template <class T>
+constexpr bool Holds(const SettingField& field) {
+  return std::visit(
+      [](auto member) {
+        using Member = decltype(member);
+        return std::is_same_v<Member, T Preferences::*> || std::is_same_v<Member, T FieldPrefs::*>;
+      },
+      field.member);
 }
+
+constexpr bool KindFitsMember(const Setting& setting) {
+  switch (setting.kind) {
+    case K::kText:
+    case K::kBlock:
+    case K::kPort:
+    case K::kBind:
+      return Holds<std::string>(setting.field);
+    case K::kCheck:
+    case K::kAct:
+    case K::kCase:
+    case K::kSpin:
+      return Holds<int>(setting.field);
+    case K::kAwayPref:
+      return Holds<bool>(setting.field);
+  }
+  return false;
+}
+
+constexpr char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+constexpr bool TableIsSound() {
+  std::size_t kavoKeys = 0;
+  for (const Setting& setting : kSettings) kavoKeys += setting.section == kKavo ? 1U : 0U;
+  for (std::size_t i = 0; i < kSettings.size(); ++i) {
+    const Setting& a = kSettings[i];
+    if (!KindFitsMember(a)) return false;
+    // The window sets the controls of "KAVO" first, then the interval, then those of "prefs".
+    if ((a.section == kKavo) != (static_cast<std::size_t>(a.loadStep) < kavoKeys)) return false;
+    for (std::size_t j = i + 1; j < kSettings.size(); ++j) {
+      const Setting& b = kSettings[j];
+      if (a.loadStep == b.loadStep || a.field == b.field ||
+          (a.section == b.section && SameName(a.key, b.key))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(TableIsSound(), "every setting needs its own key, member and load step");
+
+constexpr std::string_view kLineBreak = "\r\n";
+constexpr std::string_view kStoredLineBreak = "<BR>";
 
 // A whole decimal number (an optional '-' and digits only) from `low` to `high`.
 std::optional<long long> ParseNumber(std::string_view text, long long low, long long high) {
@@ -130,100 +158,90 @@ struct Range {
   long long high;
 };
 
-Range RangeOf(PrefKind kind) {
+Range RangeOf(SettingKind kind) {
   switch (kind) {
-    case PrefKind::kCase:
+    case K::kCase:
       return {-1, 3};
-    case PrefKind::kSpin:
+    case K::kSpin:
       return {0, kSpinMax};
-    case PrefKind::kPort:
+    case K::kPort:
       return {1, 65535};
     default:
       return {0, 2};
   }
 }
 
-std::string Refusal(const PrefKeyInfo& info, std::string_view text, std::string_view expected,
+std::string Refusal(const Setting& setting, std::string_view text, std::string_view expected,
                     std::string_view kept) {
   constexpr std::size_t kShown = 40;
   const std::string shown =
       text.size() > kShown ? std::string(text.substr(0, kShown)) + "..." : std::string(text);
-  return "[" + std::string(info.section) + "] " + std::string(info.name) + "=\"" + shown +
+  return "[" + std::string(setting.section) + "] " + std::string(setting.key) + "=\"" + shown +
          "\" is not " + std::string(expected) + "; keeping " + std::string(kept);
-}
-
-void Load(std::span<const PrefKey> order, const IniDocument& ini, Preferences& prefs,
-          std::vector<std::string>* warnings, const KeyApplied& applied) {
-  for (PrefKey key : order) {
-    const PrefKeyInfo& info = InfoOf(key);
-    if (auto refusal = ApplyPrefText(prefs, key, ini.Get(info.section, info.name))) {
-      if (warnings != nullptr) warnings->push_back(std::move(*refusal));
-    }
-    if (applied) applied(key);
-  }
-}
-
-void Save(std::span<const PrefKey> order, const Preferences& prefs, IniDocument& ini,
-          std::vector<std::string>* problems) {
-  for (PrefKey key : order) {
-    const PrefKeyInfo& info = InfoOf(key);
-    if (!ini.Set(info.section, info.name, PrefText(prefs, key)) && problems != nullptr) {
-      problems->push_back("[" + std::string(info.section) + "] " + std::string(info.name) +
-                          ": the value holds a line break and cannot be stored; not changed");
-    }
-  }
 }
 
 }  // namespace
 
-const PrefKeyInfo& InfoOf(PrefKey key) {
-  return kInfo.at(static_cast<std::size_t>(key));
+Preferences::Preferences() {
+  for (const Setting& setting : kSettings) {
+    ApplySettingText(*this, setting, Bytes(setting.defaultText));
+  }
 }
 
-std::optional<std::string> ApplyPrefText(Preferences& prefs, PrefKey key,
-                                         const std::optional<Bytes>& text) {
-  const PrefKeyInfo& info = InfoOf(key);
-  const auto target = Locate(prefs, key);
+std::span<const Setting> SettingTable() {
+  return kSettings;
+}
+
+std::span<const Setting* const> LoadOrder() {
+  return kLoadOrder;
+}
+
+const Setting* FindSetting(const SettingField& field) {
+  for (const Setting& setting : kSettings) {
+    if (setting.field == field) return &setting;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& setting,
+                                            const std::optional<Bytes>& text) {
   const Bytes value = text.value_or(Bytes());
-  switch (info.kind) {
-    case PrefKind::kText:
-      *std::get<std::string*>(target) = value;
+  switch (setting.kind) {
+    case K::kText:
+      ValueOf<std::string>(prefs, setting.field) = value;
       return std::nullopt;
-    case PrefKind::kBlock:
-      *std::get<std::string*>(target) = ReplaceAll(value, kStoredLineBreak, kLineBreak);
+    case K::kBlock:
+      ValueOf<std::string>(prefs, setting.field) = ReplaceAll(value, kStoredLineBreak, kLineBreak);
       return std::nullopt;
-    case PrefKind::kAct:
-      *std::get<int*>(target) = value == "1" ? 1 : 0;
+    case K::kAct:
+      ValueOf<int>(prefs, setting.field) = value == "1" ? 1 : 0;
       return std::nullopt;
-    case PrefKind::kAwayPref:
-      *std::get<bool*>(target) = value == "True";
+    case K::kAwayPref:
+      ValueOf<bool>(prefs, setting.field) = value == "True";
       return std::nullopt;
-    case PrefKind::kBind:
+    case K::kBind: {
       if (!text) return std::nullopt;
-      if (value.empty()) {
-        return Refusal(info, value, "an address", *std::get<std::string*>(target));
-      }
-      *std::get<std::string*>(target) = value;
+      std::string& address = ValueOf<std::string>(prefs, setting.field);
+      if (value.empty()) return Refusal(setting, value, "an address", address);
+      address = value;
       return std::nullopt;
-    case PrefKind::kPort: {
+    }
+    case K::kPort: {
       if (!text) return std::nullopt;
-      std::string& port = *std::get<std::string*>(target);
-      const Range range = RangeOf(info.kind);
-      if (!ParseNumber(value, range.low, range.high)) {
-        return Refusal(info, value, "a port from 1 to 65535", port);
-      }
+      std::string& port = ValueOf<std::string>(prefs, setting.field);
+      if (!ParsePort(value)) return Refusal(setting, value, "a port from 1 to 65535", port);
       port = value;
       return std::nullopt;
     }
-    case PrefKind::kCheck:
-    case PrefKind::kCase:
-    case PrefKind::kSpin: {
+    case K::kCheck:
+    case K::kCase:
+    case K::kSpin: {
       if (!text) return std::nullopt;
-      int& number = *std::get<int*>(target);
-      const Range range = RangeOf(info.kind);
+      int& number = ValueOf<int>(prefs, setting.field);
+      const Range range = RangeOf(setting.kind);
       const std::optional<long long> parsed = ParseNumber(value, range.low, range.high);
       if (!parsed) {
-        return Refusal(info, value,
+        return Refusal(setting, value,
                        "a whole number from " + std::to_string(range.low) + " to " +
                            std::to_string(range.high),
                        std::to_string(number));
@@ -235,50 +253,64 @@ std::optional<std::string> ApplyPrefText(Preferences& prefs, PrefKey key,
   return std::nullopt;
 }
 
-Bytes PrefText(const Preferences& prefs, PrefKey key) {
-  const auto source = Locate(prefs, key);
-  switch (InfoOf(key).kind) {
-    case PrefKind::kBlock: {
-      Bytes block = ReplaceAll(*std::get<const std::string*>(source), kLineBreak, kStoredLineBreak);
+Bytes SettingText(const Preferences& prefs, const Setting& setting) {
+  switch (setting.kind) {
+    case K::kBlock: {
+      Bytes block =
+          ReplaceAll(ValueOf<std::string>(prefs, setting.field), kLineBreak, kStoredLineBreak);
       block = ReplaceAll(block, "\n", kStoredLineBreak);
       return ReplaceAll(block, "\r", kStoredLineBreak);
     }
-    case PrefKind::kAwayPref:
-      return *std::get<const bool*>(source) ? "True" : "False";
-    case PrefKind::kCheck:
-    case PrefKind::kAct:
-    case PrefKind::kCase:
-    case PrefKind::kSpin:
-      return std::to_string(*std::get<const int*>(source));
-    default:
-      return *std::get<const std::string*>(source);
+    case K::kAwayPref:
+      return ValueOf<bool>(prefs, setting.field) ? "True" : "False";
+    case K::kCheck:
+    case K::kAct:
+    case K::kCase:
+    case K::kSpin:
+      return std::to_string(ValueOf<int>(prefs, setting.field));
+    case K::kText:
+    case K::kPort:
+    case K::kBind:
+      return ValueOf<std::string>(prefs, setting.field);
+  }
+  return {};
+}
+
+void CopySetting(const Setting& setting, const Preferences& from, Preferences& to) {
+  const SettingField& field = setting.field;
+  if (Holds<std::string>(field)) {
+    ValueOf<std::string>(to, field) = ValueOf<std::string>(from, field);
+  } else if (Holds<int>(field)) {
+    ValueOf<int>(to, field) = ValueOf<int>(from, field);
+  } else {
+    ValueOf<bool>(to, field) = ValueOf<bool>(from, field);
   }
 }
 
-std::optional<std::uint16_t> PortNumber(const Preferences& prefs) {
-  const Range range = RangeOf(PrefKind::kPort);
-  if (const std::optional<long long> port = ParseNumber(prefs.port, range.low, range.high)) {
+std::optional<std::uint16_t> ParsePort(std::string_view text) {
+  const Range range = RangeOf(K::kPort);
+  if (const std::optional<long long> port = ParseNumber(text, range.low, range.high)) {
     return static_cast<std::uint16_t>(*port);
   }
   return std::nullopt;
 }
 
-void LoadKavoPrefs(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings,
-                   const KeyApplied& applied) {
-  Load(kKavoLoadOrder, ini, prefs, warnings, applied);
+void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings) {
+  for (const Setting* setting : kLoadOrder) {
+    if (auto refusal = ApplySettingText(prefs, *setting, ini.Get(setting->section, setting->key))) {
+      if (warnings != nullptr) warnings->push_back(std::move(*refusal));
+    }
+  }
 }
 
-void LoadPrefs(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings,
-               const KeyApplied& applied) {
-  Load(kPrefsLoadOrder, ini, prefs, warnings, applied);
-}
-
-void SaveKavoPrefs(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
-  Save(kKavoSaveOrder, prefs, ini, problems);
-}
-
-void SavePrefs(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
-  Save(kPrefsSaveOrder, prefs, ini, problems);
+void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
+  for (const Setting& setting : kSettings) {
+    if (!ini.Set(setting.section, setting.key, SettingText(prefs, setting)) &&
+        problems != nullptr) {
+      problems->push_back("[" + std::string(setting.section) + "] " + std::string(setting.key) +
+                          ": the value holds a line break and cannot be stored; not changed");
+    }
+  }
 }
 
 }  // namespace quorvel

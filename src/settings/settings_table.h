@@ -1,26 +1,22 @@
 #pragma once
-// The keys of prefs.ini: which Preferences field each one holds, how it is written and read back,
-// and the orders in which the two sections are loaded and saved.
+// The settings of prefs.ini, one row each: its section and key, how its text is written and read
+// back, its default, and the Preferences member that holds it. Loading, saving, the window's
+// controls and the composition settings all go by this table, so a new setting is one new row
+// (and, when the window shows it, one line binding its control).
 //
-// How a front end applies loaded values in order: a window whose controls react to changes (the
-// port box restarts the listener, the enable box enables other controls ...) passes a KeyApplied
-// callback to LoadKavoPrefs and then LoadPrefs. Each routine reads its section's keys in the order
-// of kKavoLoadOrder / kPrefsLoadOrder, stores each value in the Preferences (or keeps the current
-// value when the file's text is refused), and then calls the callback with that key, so the
-// window sets the one control that holds it from the Preferences and lets its reaction run before
-// the next key is read. For kAwaypref the window sets the first option button and then the
-// second; for kUpdateT it sets the spin control, and after LoadKavoPrefs returns it sets the
-// interval box and the timer from IntervalMs(). With no file, nothing is read and no callback
-// runs: the controls keep their defaults. A front end without controls passes no callback and
-// uses the Preferences directly.
+// The table lists the keys in the order they are saved, which fixes the bytes of a file written
+// from nothing. Each row also names its step in the load order, in which the window sets its
+// controls and so runs their reactions: every "KAVO" key before every "prefs" key.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "settings/ini_document.h"
@@ -31,55 +27,8 @@ namespace quorvel {
 inline constexpr std::string_view kKavoSection = "KAVO";
 inline constexpr std::string_view kPrefsSection = "prefs";
 
-enum class PrefKey : int {
-  // Section "prefs".
-  kPort,
-  kMinimize,
-  kBind,
-  // Section "KAVO".
-  kAct,
-  kProfileact,
-  kAwayact,
-  kAwaypref,
-  kLaunchcheck,
-  kLaunchpath,
-  kUpdateT,
-  kLimit,
-  kRepBufferCheck,
-  kRepBufferText,
-  kReplaceII,
-  kReplaceIIblock,
-  // The Replace page, five keys per media field, fields in MediaField order.
-  kArtist,
-  kSong,
-  kStatus,
-  kTime,
-  kTtime,  // token
-  kArtistF,
-  kSongF,
-  kStatusF,
-  kTimeF,
-  kTtimeF,  // case
-  kArtistN,
-  kSongN,
-  kStatusN,
-  kTimeN,
-  kTtimeN,  // length
-  kArtistW,
-  kSongW,
-  kStatusW,
-  kTimeW,
-  kTtimeW,  // pad text
-  kArtistJ,
-  kSongJ,
-  kStatusJ,
-  kTimeJ,
-  kTtimeJ,  // justification
-};
-inline constexpr std::size_t kPrefKeyCount = static_cast<std::size_t>(PrefKey::kTtimeJ) + 1;
-
-// How a key's text is written and read back.
-enum class PrefKind {
+// How a setting's text is written and read back.
+enum class SettingKind {
   kText,      // the text as it stands
   kBlock,     // the Replace Continued block: line breaks stored as "<BR>"
   kCheck,     // check box value 0 to 2 in decimal
@@ -88,100 +37,80 @@ enum class PrefKind {
   kCase,      // list position -1 to 3 in decimal
   kSpin,      // spin position 0 to 32767 in decimal
   kPort,      // a port 1 to 65535, kept as typed
-  kBind,      // an address; a missing or empty key keeps the default
+  kBind,      // an address; a missing or empty key keeps the current one
 };
 
-struct PrefKeyInfo {
+// Where a setting's value lives in Preferences: a member of its own, or one column of a media
+// field's row on the Replace page.
+struct SettingField {
+  std::variant<std::string Preferences::*, int Preferences::*, bool Preferences::*,
+               std::string FieldPrefs::*, int FieldPrefs::*>
+      member;
+  MediaField mediaField = MediaField::kArtist;  // the row, for a FieldPrefs member
+
+  bool operator==(const SettingField&) const = default;
+};
+
+struct Setting {
   std::string_view section;
-  std::string_view name;
-  PrefKind kind;
-  int field = -1;  // the media field of a Replace page key, else -1
+  std::string_view key;
+  SettingKind kind;
+  std::string_view defaultText;  // what a file holding the default would hold
+  SettingField field;
+  int loadStep;  // the setting's place in the load order, from 0
 };
 
-const PrefKeyInfo& InfoOf(PrefKey key);
+// Every setting, in save order.
+std::span<const Setting> SettingTable();
+// Every setting, in load order.
+std::span<const Setting* const> LoadOrder();
+// The row of `field`, or nullptr when no setting lives there.
+const Setting* FindSetting(const SettingField& field);
 
-inline constexpr std::array<PrefKey, 37> kKavoLoadOrder = {
-    PrefKey::kAct,          PrefKey::kTtimeJ,  PrefKey::kArtistJ,   PrefKey::kSongJ,
-    PrefKey::kStatusJ,      PrefKey::kTimeJ,   PrefKey::kReplaceII, PrefKey::kReplaceIIblock,
-    PrefKey::kProfileact,   PrefKey::kAwayact, PrefKey::kAwaypref,  PrefKey::kLaunchcheck,
-    PrefKey::kLaunchpath,   PrefKey::kLimit,   PrefKey::kArtistW,   PrefKey::kSongW,
-    PrefKey::kStatusW,      PrefKey::kTimeW,   PrefKey::kTtimeW,    PrefKey::kArtist,
-    PrefKey::kStatus,       PrefKey::kSong,    PrefKey::kTime,      PrefKey::kTtime,
-    PrefKey::kArtistN,      PrefKey::kStatusN, PrefKey::kSongN,     PrefKey::kTimeN,
-    PrefKey::kTtimeN,       PrefKey::kArtistF, PrefKey::kSongF,     PrefKey::kTtimeF,
-    PrefKey::kStatusF,      PrefKey::kTimeF,   PrefKey::kUpdateT,   PrefKey::kRepBufferCheck,
-    PrefKey::kRepBufferText};
+// The value of `field` in `prefs`. T is the member's type: std::string, int or bool; any other
+// type throws std::logic_error.
+template <class T, class P>
+requires std::is_same_v<std::remove_const_t<P>, Preferences>
+auto& ValueOf(P& prefs, const SettingField& field) {
+  using Value = std::conditional_t<std::is_const_v<P>, const T, T>;
+  Value* value = nullptr;
+  std::visit(
+      [&](auto member) {
+        using Member = decltype(member);
+        if constexpr (std::is_same_v<Member, T Preferences::*>) {
+          value = &(prefs.*member);
+        } else if constexpr (std::is_same_v<Member, T FieldPrefs::*>) {
+          value = &(prefs.Field(field.mediaField).*member);
+        }
+      },
+      field.member);
+  if (value == nullptr) throw std::logic_error("a setting read as a type it does not have");
+  return *value;
+}
 
-inline constexpr std::array<PrefKey, 37> kKavoSaveOrder = {PrefKey::kRepBufferCheck,
-                                                           PrefKey::kRepBufferText,
-                                                           PrefKey::kReplaceII,
-                                                           PrefKey::kReplaceIIblock,
-                                                           PrefKey::kProfileact,
-                                                           PrefKey::kAwayact,
-                                                           PrefKey::kAwaypref,
-                                                           PrefKey::kLaunchcheck,
-                                                           PrefKey::kLaunchpath,
-                                                           PrefKey::kLimit,
-                                                           PrefKey::kArtistJ,
-                                                           PrefKey::kTimeJ,
-                                                           PrefKey::kTtimeJ,
-                                                           PrefKey::kSongJ,
-                                                           PrefKey::kStatusJ,
-                                                           PrefKey::kArtistW,
-                                                           PrefKey::kTimeW,
-                                                           PrefKey::kTtimeW,
-                                                           PrefKey::kSongW,
-                                                           PrefKey::kStatusW,
-                                                           PrefKey::kArtist,
-                                                           PrefKey::kSong,
-                                                           PrefKey::kTime,
-                                                           PrefKey::kTtime,
-                                                           PrefKey::kStatus,
-                                                           PrefKey::kArtistN,
-                                                           PrefKey::kTimeN,
-                                                           PrefKey::kTtimeN,
-                                                           PrefKey::kSongN,
-                                                           PrefKey::kStatusN,
-                                                           PrefKey::kArtistF,
-                                                           PrefKey::kTimeF,
-                                                           PrefKey::kTtimeF,
-                                                           PrefKey::kSongF,
-                                                           PrefKey::kStatusF,
-                                                           PrefKey::kUpdateT,
-                                                           PrefKey::kAct};
-
-// "bind" comes after the two keys that older files already hold.
-inline constexpr std::array<PrefKey, 3> kPrefsLoadOrder = {PrefKey::kPort, PrefKey::kMinimize,
-                                                           PrefKey::kBind};
-inline constexpr std::array<PrefKey, 3> kPrefsSaveOrder = kPrefsLoadOrder;
-
-// Stores the file's text for `key` (nothing: the key is missing) in `prefs`. A missing text key
-// stores the empty text; a missing numeric key, and a text that is not a whole number in the
+// Stores the file's text for `setting` (nothing: the key is missing) in `prefs`. A missing text
+// key stores the empty text; a missing numeric key, and a text that is not a whole number in the
 // key's range, keep the current value. Returns a description of a refused value, or nothing.
-std::optional<std::string> ApplyPrefText(Preferences& prefs, PrefKey key,
-                                         const std::optional<Bytes>& text);
+std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& setting,
+                                            const std::optional<Bytes>& text);
 
-// The text written for `key`. The block's line breaks (CR LF, and a lone CR or LF too, which the
-// file could not hold) become "<BR>".
-Bytes PrefText(const Preferences& prefs, PrefKey key);
+// The text written for `setting`. The block's line breaks (CR LF, and a lone CR or LF too, which
+// the file could not hold) become "<BR>".
+Bytes SettingText(const Preferences& prefs, const Setting& setting);
 
-// The listening port that `prefs.port` names, or nothing when its text is not a port from 1 to
-// 65535 (a loaded file never gives such a text; a window's port box might).
-std::optional<std::uint16_t> PortNumber(const Preferences& prefs);
+// Copies the value of `setting` from `from` into `to`.
+void CopySetting(const Setting& setting, const Preferences& from, Preferences& to);
 
-using KeyApplied = std::function<void(PrefKey)>;
+// The listening port that `text` names, or nothing when it is not a port from 1 to 65535 (a
+// loaded file never gives such a text; a window's port box might).
+std::optional<std::uint16_t> ParsePort(std::string_view text);
 
-// Read one section of `ini` into `prefs` in load order, calling `applied` after each key. Refused
-// values are appended to `warnings`. Call them only when the file exists (the defaults hold
-// otherwise), LoadKavoPrefs first.
-void LoadKavoPrefs(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings,
-                   const KeyApplied& applied = {});
-void LoadPrefs(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings,
-               const KeyApplied& applied = {});
+// Reads every setting of `ini` into `prefs` in load order. Refused values are appended to
+// `warnings`. Call it only when the file exists: the defaults hold otherwise.
+void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings);
 
-// Write one section of `prefs` into `ini` in save order, each key where it stands or appended.
+// Writes every setting of `prefs` into `ini` in save order, each key where it stands or appended.
 // A value that cannot be stored leaves the key as it was and is appended to `problems`.
-void SaveKavoPrefs(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems);
-void SavePrefs(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems);
+void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems);
 
 }  // namespace quorvel

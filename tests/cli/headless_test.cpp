@@ -13,10 +13,10 @@
 #include <QTemporaryDir>
 #include <algorithm>
 
-#include "settings/prefs_store.h"
 #include "media/private_bus.h"
 #include "media/test_mpris_service.h"
 #include "monitor/monitor_fakes.h"
+#include "settings/prefs_store.h"
 #include "wire/away_snac.h"
 
 namespace quorvel::testing {

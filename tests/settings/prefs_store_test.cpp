@@ -1,3 +1,5 @@
+#include "settings/prefs_store.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,15 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "settings/ini_file.h"
-#include "settings/prefs_location.h"
-#include "settings/prefs_store.h"
 
 namespace quorvel {
 namespace {
@@ -54,11 +53,12 @@ class PrefsTest : public ::testing::Test {
   QTemporaryDir dir_;
 };
 
-TEST_F(PrefsTest, OriginalFileLoadsInOrderAndIsWrittenBackUnchanged) {
+TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   PrefsStore store(File("prefs.ini", kOriginalFile));
-  std::vector<PrefKey> applied;
-  const Preferences p = store.Load([&](PrefKey key) { applied.push_back(key); });
-  EXPECT_TRUE(store.FileFound() && store.Warnings().empty());
+  testing::internal::CaptureStderr();
+  const Preferences p = store.Load();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(std::tie(p.port, p.minimize, p.bind, p.awayact, p.awayprefOwnMessage, p.launchpath,
                      p.updateT, p.repBufferText, p.replaceII, p.replaceIIblock),
             std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
@@ -69,10 +69,6 @@ TEST_F(PrefsTest, OriginalFileLoadsInOrderAndIsWrittenBackUnchanged) {
               f.justification + ';';
   EXPECT_EQ(fields,
             "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
-  // The callback runs once per key in load order: "KAVO" keys, then "prefs".
-  std::vector<PrefKey> order(kKavoLoadOrder.begin(), kKavoLoadOrder.end());
-  order.insert(order.end(), kPrefsLoadOrder.begin(), kPrefsLoadOrder.end());
-  EXPECT_EQ(applied, order);
 
   // Saving adds only the listener's address; from then on the file is written back unchanged.
   for (int i = 0; i < 2; ++i) {
@@ -87,9 +83,9 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
   EXPECT_FALSE(store.FileFound());
   const Bytes tail(2000, 'x');  // no length limit on a value
   prefs.replaceIIblock = "a<BR>b<br>c\r\nd\ne\rf\r\n[prefs]\nport=1\r\n" + tail;
-  prefs.fields[1].pad = " ";
-  prefs.fields[4].caseIndex = -1;  // a typed case, no item chosen
-  prefs.updateT = kSpinMax;        // an interval of 0
+  prefs.Field(MediaField::kSong).pad = " ";
+  prefs.Field(MediaField::kTotalTime).caseIndex = -1;  // a typed case, no item chosen
+  prefs.updateT = kSpinMax;                            // an interval of 0
   prefs.awayprefOwnMessage = false;
   prefs.act = 0;
   ASSERT_TRUE(store.Save(prefs));
@@ -106,46 +102,27 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
           "[prefs]\r\nport=3131\r\nminimize=1\r\nbind=127.0.0.1\r\n");
+  testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_TRUE(store.Warnings().empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(p.replaceIIblock, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
-  EXPECT_EQ(std::make_tuple(p.fields[1].pad, p.fields[4].caseIndex, p.IntervalMs(),
-                            p.awayprefOwnMessage, p.act, p.port),
-            std::make_tuple("", -1, 0, false, 0, "3131"));
+  EXPECT_EQ(
+      std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
+                      p.IntervalMs(), p.awayprefOwnMessage, p.act, p.port),
+      std::make_tuple("", -1, 0, false, 0, "3131"));
 }
 
-TEST_F(PrefsTest, HandEditedValuesLoadOrAreRefusedAndReportedOnce) {
-  // A file; a key; its text as it would be saved after loading; part of the one warning, if any.
-  const std::tuple<const char*, PrefKey, const char*, const char*> cases[] = {
-      {"[KAVO]\nact=2\n", PrefKey::kAct, "0", ""},  // only "1" checks the box
-      {"[kavo]\n ACT = \"1\" \n", PrefKey::kAct, "1", ""},
-      {"[KAVO]\nawaypref=true\n", PrefKey::kAwaypref, "False", ""},  // only "True" is true
-      {"[KAVO]\nAwayPref='True'\n", PrefKey::kAwaypref, "True", ""},
-      {"[KAVO]\nact=1\n", PrefKey::kArtist, "", ""},        // a missing text is empty ...
-      {"[KAVO]\nact=1\n", PrefKey::kUpdateT, "27767", ""},  // ... a missing number is not
-      {"[PREFS]\nport=08080\n", PrefKey::kPort, "08080", ""},
-      {"[KAVO]\nlaunchpath=\" C:\\a b \" \n", PrefKey::kLaunchpath, " C:\\a b ", ""},
-      {"[KAVO]\nlaunchpath=''x''\n", PrefKey::kLaunchpath, "'x'", ""},
-      {"[KAVO]\nlaunchpath=a=b\nlaunchpath=c\n", PrefKey::kLaunchpath, "a=b", ""},
-      {"[KAVO]\nupdateT=abc\nupdateT=99\n", PrefKey::kUpdateT, "27767", "] updateT=\"abc\""},
-      {"[KAVO]\nprofileact=3\n", PrefKey::kProfileact, "1", "] profileact=\"3\""},
-      {"[KAVO]\nsongF=4\n", PrefKey::kSongF, "0", "] songF=\"4\""},
-      {"[KAVO]\nartistF=-2\n", PrefKey::kArtistF, "0", "] artistF=\"-2\""},
-      {"[prefs]\nminimize=\n", PrefKey::kMinimize, "1", "] minimize=\"\""},
-      {"[KAVO]\nlaunchcheck=1.0\n", PrefKey::kLaunchcheck, "0", "] launchcheck=\"1.0\""},
-      {"[KAVO]\nawayact=99999999999999999999\n", PrefKey::kAwayact, "1", "] awayact=\"999"},
-      {"[prefs]\nport=70000\n", PrefKey::kPort, "3131", "] port=\"70000\""},
-      {"[prefs]\nbind=\n", PrefKey::kBind, "127.0.0.1", "] bind=\"\""},
-  };
-  for (const auto& [file, key, loaded, warning] : cases) {
-    SCOPED_TRACE(file);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(PrefText(PrefsStore(File("prefs.ini", file)).Load(), key), loaded);
-    const std::string reported = testing::internal::GetCapturedStderr();
-    // A refused value is reported on one line of its own; an accepted one not at all.
-    EXPECT_THAT(reported, HasSubstr(warning));
-    EXPECT_EQ(std::count(reported.begin(), reported.end(), '\n'), *warning == '\0' ? 0 : 1);
-  }
+TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
+  const QString path = File("prefs.ini", "[KAVO]\nupdateT=abc\nact=0\n[prefs]\nport=0\n");
+  testing::internal::CaptureStderr();
+  const Preferences p = PrefsStore(path).Load();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "quorvel: " + path.toStdString() +
+                ": [KAVO] updateT=\"abc\" is not a whole number from 0 to 32767; keeping 27767\n"
+                "quorvel: " +
+                path.toStdString() +
+                ": [prefs] port=\"0\" is not a port from 1 to 65535; keeping 3131\n");
+  EXPECT_EQ(std::tie(p.updateT, p.act, p.port), std::make_tuple(27767, 0, "3131"));
 }
 
 TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
@@ -165,7 +142,7 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
             Not(HasSubstr("\r"))));
   // Only the first section of a name counts, and "artist" of another program is not ours.
   const Preferences again = store.Load();
-  EXPECT_EQ(std::tie(again.act, again.fields[0].token), std::make_tuple(1, ""));
+  EXPECT_EQ(std::tie(again.act, again.Field(MediaField::kArtist).token), std::make_tuple(1, ""));
 }
 
 TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
@@ -176,7 +153,7 @@ TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
     PrefsStore store(path);
     testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load().port, "3131");
-    EXPECT_FALSE(store.Save(Preferences{}));
+    EXPECT_FALSE(store.Save(Preferences()));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
   }
   EXPECT_EQ(ReadAll(blocker), "x");
@@ -194,18 +171,6 @@ TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << status;
   EXPECT_EQ(ReadAll(path), "[KAVO]\r\nact=1\r\n");
-}
-
-TEST_F(PrefsTest, LocationIsBesideTheProgramWhenPossibleElseTheConfigFolder) {
-  const QString program = File("bin");
-  const QString config = File("config");
-  ASSERT_TRUE(QDir().mkpath(program));
-  EXPECT_EQ(ChoosePrefsPath({}, program, config), program + QStringLiteral("/prefs.ini"));
-  EXPECT_TRUE(QDir(program).entryList(QDir::Files | QDir::Hidden).isEmpty());  // probe removed
-  File("plain", "x");  // nothing can be created below a plain file
-  EXPECT_EQ(ChoosePrefsPath({}, File("plain/bin"), config), config + QStringLiteral("/prefs.ini"));
-  EXPECT_EQ(ChoosePrefsPath(File("mine.ini"), program, config), File("mine.ini"));
-  EXPECT_TRUE(QFileInfo(ChoosePrefsPath(QStringLiteral("rel.ini"), program, config)).isAbsolute());
 }
 
 }  // namespace
