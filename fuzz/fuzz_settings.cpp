@@ -111,8 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::Preferences reloaded;
   warnings.clear();
   quorvel::LoadSettings(saved, reloaded, &warnings);
-  Check(reloaded.updateT == prefs.updateT && reloaded.act == prefs.act &&
-        reloaded.awayprefOwnMessage == prefs.awayprefOwnMessage && reloaded.port == prefs.port);
+  Check(reloaded.intervalSpin == prefs.intervalSpin && reloaded.enabled == prefs.enabled &&
+        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port);
   for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
     Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
   }

@@ -41,7 +41,7 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player)
     return 1;
   }
   AIMProxy& proxy = relay.Proxy();
-  proxy.SetBindAddress(prefs.bind);
+  proxy.SetBindAddress(prefs.bindAddress);
   MonitorSession session(proxy, player, prefs, PrintLine);
   proxy.SetHost(&session.Host());
 
@@ -55,7 +55,7 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player)
   // --port is for this run only: the stored port is what gets saved.
   proxy.StartListen(line.port ? *line.port : ParsePort(prefs.port).value_or(kFallbackPort));
   if (proxy.ListeningPort() == 0) return 1;
-  std::fprintf(stderr, "Listening on %s:%u\n", prefs.bind.c_str(),
+  std::fprintf(stderr, "Listening on %s:%u\n", prefs.bindAddress.c_str(),
                static_cast<unsigned>(proxy.ListeningPort()));
   relay.Run();
   return 0;

@@ -104,19 +104,19 @@ MainWindow::~MainWindow() {
 void MainWindow::BindSettingControls() {
   SettingControls& bind = settingControls_;
   bind.Bind({&Preferences::port}, portEdit_);
-  bind.Bind({&Preferences::minimize}, trayBox_);
-  bind.Bind({&Preferences::act}, enableBox_);
-  bind.Bind({&Preferences::profileact}, profileStatsBox_);
-  bind.Bind({&Preferences::awayact}, awayStatsBox_);
-  bind.Bind({&Preferences::awayprefOwnMessage}, ownAwayRadio_, blockAwayRadio_);
-  bind.Bind({&Preferences::launchcheck}, launchBox_);
-  bind.Bind({&Preferences::launchpath}, launchPathEdit_);
-  bind.Bind({&Preferences::updateT}, intervalSpin_);
-  bind.Bind({&Preferences::limit}, limitBox_);
-  bind.Bind({&Preferences::repBufferCheck}, bufferBox_);
-  bind.Bind({&Preferences::repBufferText}, bufferTextEdit_);
-  bind.Bind({&Preferences::replaceII}, blockTokenEdit_);
-  bind.Bind({&Preferences::replaceIIblock}, blockEdit_);
+  bind.Bind({&Preferences::minimizeToTray}, trayBox_);
+  bind.Bind({&Preferences::enabled}, enableBox_);
+  bind.Bind({&Preferences::profileUpdates}, profileStatsBox_);
+  bind.Bind({&Preferences::awayUpdates}, awayStatsBox_);
+  bind.Bind({&Preferences::awayUsesOwnMessage}, ownAwayRadio_, blockAwayRadio_);
+  bind.Bind({&Preferences::launchAtStart}, launchBox_);
+  bind.Bind({&Preferences::launchPath}, launchPathEdit_);
+  bind.Bind({&Preferences::intervalSpin}, intervalSpin_);
+  bind.Bind({&Preferences::limitOnly}, limitBox_);
+  bind.Bind({&Preferences::bufferOn}, bufferBox_);
+  bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
+  bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
+  bind.Bind({&Preferences::block}, blockEdit_);
   for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
                                  MediaField::kTime, MediaField::kTotalTime}) {
     const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));

@@ -69,7 +69,7 @@ class RelaySettingsFile : public PrefsStoreFile {
   RelaySettingsFile(PrefsStore& store, AIMProxy& proxy) : PrefsStoreFile(store), proxy_(proxy) {}
   std::optional<Preferences> Load() override {
     std::optional<Preferences> prefs = PrefsStoreFile::Load();
-    proxy_.SetBindAddress(prefs ? prefs->bind : Preferences().bind);
+    proxy_.SetBindAddress(prefs ? prefs->bindAddress : Preferences().bindAddress);
     return prefs;
   }
 

@@ -13,16 +13,16 @@ class PreferencesSettings : public FormatSettings, public UpdateSettings {
   explicit PreferencesSettings(const Preferences& prefs) : prefs_(prefs) {}
 
   FieldFormat Field(MediaField field) const override;
-  bool LimitOnly() const override { return prefs_.limit == 1; }
-  bool BufferOn() const override { return prefs_.repBufferCheck == 1; }
-  Bytes BufferText() const override { return prefs_.repBufferText; }
-  Bytes BlockToken() const override { return prefs_.replaceII; }
-  Bytes Block() const override { return prefs_.replaceIIblock; }
+  bool LimitOnly() const override { return prefs_.limitOnly == 1; }
+  bool BufferOn() const override { return prefs_.bufferOn == 1; }
+  Bytes BufferText() const override { return prefs_.bufferText; }
+  Bytes BlockToken() const override { return prefs_.blockToken; }
+  Bytes Block() const override { return prefs_.block; }
 
-  bool Enabled() const override { return prefs_.act == 1; }
-  bool ProfileUpdates() const override { return prefs_.profileact == 1; }
-  bool AwayUpdates() const override { return prefs_.awayact == 1; }
-  bool AwayUsesBlock() const override { return !prefs_.awayprefOwnMessage; }
+  bool Enabled() const override { return prefs_.enabled == 1; }
+  bool ProfileUpdates() const override { return prefs_.profileUpdates == 1; }
+  bool AwayUpdates() const override { return prefs_.awayUpdates == 1; }
+  bool AwayUsesBlock() const override { return !prefs_.awayUsesOwnMessage; }
 
  private:
   const Preferences& prefs_;

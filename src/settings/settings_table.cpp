@@ -21,16 +21,16 @@ constexpr std::string_view kHelpBlock =
 
 // In save order; the last column is the step in the load order.
 constexpr std::array<Setting, 40> kSettings = {{
-    {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::repBufferCheck}, 35},
-    {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::repBufferText}, 36},
-    {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::replaceII}, 6},
-    {kKavo, "replaceIIblock", K::kBlock, kHelpBlock, {&Preferences::replaceIIblock}, 7},
-    {kKavo, "profileact", K::kCheck, "1", {&Preferences::profileact}, 8},
-    {kKavo, "awayact", K::kCheck, "1", {&Preferences::awayact}, 9},
-    {kKavo, "awaypref", K::kAwayPref, "True", {&Preferences::awayprefOwnMessage}, 10},
-    {kKavo, "launchcheck", K::kCheck, "0", {&Preferences::launchcheck}, 11},
-    {kKavo, "launchpath", K::kText, "", {&Preferences::launchpath}, 12},
-    {kKavo, "limit", K::kCheck, "0", {&Preferences::limit}, 13},
+    {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::bufferOn}, 35},
+    {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::bufferText}, 36},
+    {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::blockToken}, 6},
+    {kKavo, "replaceIIblock", K::kBlock, kHelpBlock, {&Preferences::block}, 7},
+    {kKavo, "profileact", K::kCheck, "1", {&Preferences::profileUpdates}, 8},
+    {kKavo, "awayact", K::kCheck, "1", {&Preferences::awayUpdates}, 9},
+    {kKavo, "awaypref", K::kAwayPref, "True", {&Preferences::awayUsesOwnMessage}, 10},
+    {kKavo, "launchcheck", K::kCheck, "0", {&Preferences::launchAtStart}, 11},
+    {kKavo, "launchpath", K::kText, "", {&Preferences::launchPath}, 12},
+    {kKavo, "limit", K::kCheck, "0", {&Preferences::limitOnly}, 13},
     {kKavo, "artistJ", K::kText, "Center", {&FieldPrefs::justification, M::kArtist}, 2},
     {kKavo, "timeJ", K::kText, "Center", {&FieldPrefs::justification, M::kTime}, 5},
     {kKavo, "ttimeJ", K::kText, "Center", {&FieldPrefs::justification, M::kTotalTime}, 1},
@@ -56,13 +56,13 @@ constexpr std::array<Setting, 40> kSettings = {{
     {kKavo, "ttimeF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kTotalTime}, 31},
     {kKavo, "songF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kSong}, 30},
     {kKavo, "statusF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kStatus}, 32},
-    {kKavo, "updateT", K::kSpin, "27767", {&Preferences::updateT}, 34},  // 5000 ms
-    {kKavo, "act", K::kAct, "1", {&Preferences::act}, 0},
+    {kKavo, "updateT", K::kSpin, "27767", {&Preferences::intervalSpin}, 34},  // 5000 ms
+    {kKavo, "act", K::kAct, "1", {&Preferences::enabled}, 0},
     {kPrefs, "port", K::kPort, "3131", {&Preferences::port}, 37},
-    {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimize}, 38},
+    {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimizeToTray}, 38},
     // The listener's address: never every interface by default. After the keys that older files
     // already hold.
-    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bind}, 39},
+    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39},
 }};
 
 constexpr auto kLoadOrder = [] {

@@ -55,7 +55,7 @@ TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer)
   // Every setting at its default but a short update interval.
   QTemporaryDir dir;
   Preferences prefs;
-  prefs.updateT = kSpinMax - 300;
+  prefs.intervalSpin = kSpinMax - 300;
   ASSERT_TRUE(PrefsStore(dir.filePath("prefs.ini")).Save(prefs));
 
   std::string out = "\n";  // standard output and error, from a line break on

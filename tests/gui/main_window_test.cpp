@@ -261,20 +261,20 @@ TEST_F(WindowTest, StartingWithoutAFileListensWithTheDefaultsAndClosingSavesOnce
 TEST_F(WindowTest, StartingSetsTheStoredValuesWithTheirReactionsAndClosingSavesThem) {
   Preferences p;
   p.port = "4000";
-  p.minimize = p.act = p.profileact = p.awayact = 0;
-  p.bind = "127.0.0.2";  // has no control, and is saved as loaded
-  p.awayprefOwnMessage = false;
-  p.launchpath = "/opt/im/client";
-  p.updateT = kSpinMax - 1000;
+  p.minimizeToTray = p.enabled = p.profileUpdates = p.awayUpdates = 0;
+  p.bindAddress = "127.0.0.2";  // has no control, and is saved as loaded
+  p.awayUsesOwnMessage = false;
+  p.launchPath = "/opt/im/client";
+  p.intervalSpin = kSpinMax - 1000;
   p.Field(MediaField::kArtist) = {"[a]", kCaseUpper, "12", "-", "Left"};
   p.Field(MediaField::kSong) = {"[s]", -1, "7", ".", "Right"};
   p.Field(MediaField::kStatus) = {"", kCaseLower, "", "", "Centre"};  // no item: stays as text
   p.Field(MediaField::kTime) = {"[t]", kCaseFirstCap, "3", "*", "Center"};
   p.Field(MediaField::kTotalTime) = {"[x]", kCaseNone, "4", "=", "Left"};
-  p.limit = p.repBufferCheck = 1;
-  p.repBufferText = "<var>";
-  p.replaceII = "%block";
-  p.replaceIIblock = "line one\r\nline <two>\r\n\r\nlast";
+  p.limitOnly = p.bufferOn = 1;
+  p.bufferText = "<var>";
+  p.blockToken = "%block";
+  p.block = "line one\r\nline <two>\r\n\r\nlast";
   file = p;
   journal.clear();
   SetUp();
@@ -289,7 +289,7 @@ TEST_F(WindowTest, StartingSetsTheStoredValuesWithTheirReactionsAndClosingSavesT
   EXPECT_EQ(Get<QPlainTextEdit>("blockEdit")->toPlainText(), "line one\nline <two>\n\nlast");
   // What composition reads: the block's lines end with CR LF again.
   const PreferencesSettings settings(window->Settings());
-  EXPECT_EQ(settings.Block(), p.replaceIIblock);
+  EXPECT_EQ(settings.Block(), p.block);
   EXPECT_TRUE(settings.AwayUsesBlock());
   journal.clear();
   window->Shutdown();
@@ -329,8 +329,8 @@ TEST_F(WindowTest, StartLaunchesTheClientOnlyWhenAskedAndGoesOnWhenItCannot) {
   for (const auto& [on, path] :
        {std::pair{0, client}, {1, QString()}, {1, QString("/no/such/client")}, {1, client}}) {
     file = Preferences();
-    file->launchcheck = on;
-    file->launchpath = path.toStdString();
+    file->launchAtStart = on;
+    file->launchPath = path.toStdString();
     SetUp();
   }
   EXPECT_THAT(files.opened, ElementsAre(QUrl::fromLocalFile(client)));

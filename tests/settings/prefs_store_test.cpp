@@ -59,8 +59,8 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   const Preferences p = store.Load();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(store.FileFound());
-  EXPECT_EQ(std::tie(p.port, p.minimize, p.bind, p.awayact, p.awayprefOwnMessage, p.launchpath,
-                     p.updateT, p.repBufferText, p.replaceII, p.replaceIIblock),
+  EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
+                     p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
             std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
                             22767, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
   std::string fields;  // token, case, length, pad, justification of each media field
@@ -82,12 +82,12 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
   Preferences prefs = store.Load();
   EXPECT_FALSE(store.FileFound());
   const Bytes tail(2000, 'x');  // no length limit on a value
-  prefs.replaceIIblock = "a<BR>b<br>c\r\nd\ne\rf\r\n[prefs]\nport=1\r\n" + tail;
+  prefs.block = "a<BR>b<br>c\r\nd\ne\rf\r\n[prefs]\nport=1\r\n" + tail;
   prefs.Field(MediaField::kSong).pad = " ";
   prefs.Field(MediaField::kTotalTime).caseIndex = -1;  // a typed case, no item chosen
-  prefs.updateT = kSpinMax;                            // an interval of 0
-  prefs.awayprefOwnMessage = false;
-  prefs.act = 0;
+  prefs.intervalSpin = kSpinMax;                       // an interval of 0
+  prefs.awayUsesOwnMessage = false;
+  prefs.enabled = 0;
   ASSERT_TRUE(store.Save(prefs));
   // Every line break of the block, lone or not, is stored as "<BR>": the block stays one line.
   EXPECT_EQ(
@@ -105,10 +105,10 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
   testing::internal::CaptureStderr();
   const Preferences p = store.Load();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(p.replaceIIblock, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
+  EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
   EXPECT_EQ(
       std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
-                      p.IntervalMs(), p.awayprefOwnMessage, p.act, p.port),
+                      p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
       std::make_tuple("", -1, 0, false, 0, "3131"));
 }
 
@@ -122,7 +122,7 @@ TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
                 "quorvel: " +
                 path.toStdString() +
                 ": [prefs] port=\"0\" is not a port from 1 to 65535; keeping 3131\n");
-  EXPECT_EQ(std::tie(p.updateT, p.act, p.port), std::make_tuple(27767, 0, "3131"));
+  EXPECT_EQ(std::tie(p.intervalSpin, p.enabled, p.port), std::make_tuple(27767, 0, "3131"));
 }
 
 TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
@@ -142,7 +142,8 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
             Not(HasSubstr("\r"))));
   // Only the first section of a name counts, and "artist" of another program is not ours.
   const Preferences again = store.Load();
-  EXPECT_EQ(std::tie(again.act, again.Field(MediaField::kArtist).token), std::make_tuple(1, ""));
+  EXPECT_EQ(std::tie(again.enabled, again.Field(MediaField::kArtist).token),
+            std::make_tuple(1, ""));
 }
 
 TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
