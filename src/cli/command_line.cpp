@@ -54,7 +54,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   if (!positional.isEmpty()) {
     line.nowPlayingTemplate = positional.first();
   }
-  line.prefsPath = parser.value(prefsOption);
   line.headless = parser.isSet(headless);
   if (parser.isSet(port)) {
     bool ok = false;

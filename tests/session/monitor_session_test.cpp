@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include "media/qt_environment.h"
 #include "monitor/monitor_fakes.h"
 
@@ -18,6 +21,17 @@ TEST(MonitorSession, TimerRunsFromTheStartAndAnIntervalOfZeroStopsIt) {
   MonitorSession session(proxy, player, prefs, {});
   EXPECT_TRUE(session.TimerActive());
   session.SetInterval(0);
+  EXPECT_FALSE(session.TimerActive());
+}
+
+// No update goes out while the connections close after the event loop.
+TEST(MonitorSession, TimerStopsWhenTheEventLoopEnds) {
+  RecordingProxy proxy;
+  SwitchablePlayer player;
+  const Preferences prefs;
+  MonitorSession session(proxy, player, prefs, {});
+  QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+  QCoreApplication::exec();
   EXPECT_FALSE(session.TimerActive());
 }
 
