@@ -9,14 +9,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ini_document.h"
-#include "app/prefs_keys.h"
+#include "settings/ini_document.h"
+#include "settings/settings_table.h"
 
 namespace {
 
 using quorvel::Bytes;
 using quorvel::IniDocument;
-using quorvel::PrefKey;
+using quorvel::Setting;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -46,10 +46,8 @@ bool MayBeOurs(std::string_view line) {
   std::string_view name = line.substr(0, equals);
   while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  for (std::size_t i = 0; i < quorvel::kPrefKeyCount; ++i) {
-    if (quorvel::EqualsIgnoringCase(name, quorvel::InfoOf(static_cast<PrefKey>(i)).name)) {
-      return true;
-    }
+  for (const Setting& setting : quorvel::SettingTable()) {
+    if (quorvel::EqualsIgnoringCase(name, setting.key)) return true;
   }
   return false;
 }
@@ -81,28 +79,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   quorvel::Preferences prefs;
   std::vector<std::string> warnings;
-  quorvel::LoadKavoPrefs(ini, prefs, &warnings);
-  quorvel::LoadPrefs(ini, prefs, &warnings);
+  quorvel::LoadSettings(ini, prefs, &warnings);
 
   // One save in memory ...
   IniDocument saved = ini;
   std::vector<std::string> problems;
-  quorvel::SaveKavoPrefs(prefs, saved, &problems);
-  quorvel::SavePrefs(prefs, saved, &problems);
+  quorvel::SaveSettings(prefs, saved, &problems);
   const Bytes output = saved.Serialize();
 
   // ... gives the bytes of writing each key to the file on its own.
   Bytes byKey(input);
-  auto writeKeys = [&](const auto& order) {
-    for (PrefKey key : order) {
-      IniDocument step = IniDocument::Parse(byKey);
-      step.Set(quorvel::InfoOf(key).section, quorvel::InfoOf(key).name,
-               quorvel::PrefText(prefs, key));
-      byKey = step.Serialize();
-    }
-  };
-  writeKeys(quorvel::kKavoSaveOrder);
-  writeKeys(quorvel::kPrefsSaveOrder);
+  for (const Setting& setting : quorvel::SettingTable()) {
+    IniDocument step = IniDocument::Parse(byKey);
+    step.Set(setting.section, setting.key, quorvel::SettingText(prefs, setting));
+    byKey = step.Serialize();
+  }
   Check(byKey == output);
 
   // Every other line is still there, in order.
@@ -119,10 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // as the reader's dropping of blanks and quotes allows.
   quorvel::Preferences reloaded;
   warnings.clear();
-  quorvel::LoadKavoPrefs(saved, reloaded, &warnings);
-  quorvel::LoadPrefs(saved, reloaded, &warnings);
-  Check(reloaded.updateT == prefs.updateT && reloaded.act == prefs.act &&
-        reloaded.awayprefOwnMessage == prefs.awayprefOwnMessage && reloaded.port == prefs.port);
+  quorvel::LoadSettings(saved, reloaded, &warnings);
+  Check(reloaded.intervalSpin == prefs.intervalSpin && reloaded.enabled == prefs.enabled &&
+        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port);
   for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
     Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
   }

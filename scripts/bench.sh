@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 QUORVEL_JOBS=${QUORVEL_JOBS:-2} scripts/build.sh bench >/dev/null
-exec build-bench/bench/relay_bench --quorvel build-bench/src/app/quorvel "$@"
+exec build-bench/bench/relay_bench --quorvel build-bench/src/cli/quorvel "$@"

@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the sanitizer build, the fuzzers (a few seconds each), the Windows
 # cross-compile check, the Debian package's checks, then the release build's suite, whose ctest
-# summary closes the output.
+# summary closes the output. This full run is what CI runs.
+#   scripts/test.sh --quick   the release build and its suite only, for the developer loop
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+quick=false
+case "${1:-}" in
+  "") ;;
+  --quick) quick=true ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 
 scripts/install-deps.sh
 
 export QT_QPA_PLATFORM=offscreen
+
+if $quick; then
+  scripts/build.sh release
+  ctest --test-dir build --output-on-failure -j 2
+  exit 0
+fi
 fuzz_seconds=${QUORVEL_FUZZ_SECONDS:-5}
 
 echo "== AddressSanitizer + UBSan build"

@@ -1,0 +1,36 @@
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+
+#include "cli/command_line.h"
+#include "cli/headless.h"
+#include "cli/now_playing.h"
+#include "gui/window_front_end.h"
+#include "media/player_factory.h"
+#include "session/open_file_limit.h"
+#include "settings/prefs_location.h"
+#include "settings/prefs_store.h"
+#include "wire/error.h"
+
+int main(int argc, char* argv[]) {
+  quorvel::RaiseOpenFileLimit();
+  const std::unique_ptr<QCoreApplication> app = quorvel::MakeApplication(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+  const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
+  quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
+  std::unique_ptr<quorvel::MediaPlayer> player;
+  try {
+    player = quorvel::MakeMediaPlayer(line.player.toStdString());
+  } catch (const quorvel::Error& error) {
+    std::fprintf(stderr, "quorvel: %s\n", error.what());
+    return 1;
+  }
+  if (line.nowPlaying) {
+    return quorvel::RunNowPlaying(line, prefs.Load(), *player);
+  }
+  if (line.headless) {
+    return quorvel::RunHeadless(line, prefs, *player);
+  }
+  return quorvel::RunWindow(prefs, *player);
+}

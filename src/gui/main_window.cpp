@@ -1,0 +1,371 @@
+#include "gui/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <algorithm>
+#include <optional>
+
+#include "gui/app_icon.h"
+#include "gui/launch_file.h"
+#include "gui/tray_icon.h"
+#include "settings/settings_table.h"
+
+namespace quorvel {
+namespace {
+
+// A whole number of at most nine ASCII digits; anything else (signs, blanks) is not one.
+std::optional<int> WholeNumber(const QString& text) {
+  if (text.isEmpty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (const QChar c : text) {
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    value = value * 10 + (c.unicode() - u'0');
+  }
+  return value;
+}
+
+std::optional<std::uint16_t> PortOf(const QString& text) {
+  return ParsePort(text.toStdString());
+}
+
+// Whether a length box takes `key`: digits, and keys that type no character, but not the
+// backspace that would empty it.
+bool LengthBoxTakes(const QLineEdit& box, const QKeyEvent& key) {
+  if (key.key() == Qt::Key_Backspace) return box.text().size() > 1;
+  if (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab) return true;  // focus moves on
+  const QString typed = key.text();
+  if (typed.isEmpty()) return true;  // Delete, arrows and other keys without a character
+  return typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9');
+}
+
+}  // namespace
+
+MainWindow::MainWindow(EventLog& log, QWidget* parent)
+    : QWidget(parent), log_(log), trayAvailable_(&QSystemTrayIcon::isSystemTrayAvailable) {
+  setObjectName(QStringLiteral("MainWindow"));
+  setWindowTitle(QString::fromLatin1(kStartCaption));
+  const QIcon icon = AppIcon();
+  setWindowIcon(icon);
+  QFont base = font();
+  base.setPointSizeF(8);
+  base.setStretch(QFont::Condensed);
+  setFont(base);
+  setFixedSize(457, 161);  // 6855 by 2415 twips
+
+  BuildPageList();
+  eventsPage_ = AddPage("Events", 4935);
+  QFrame* preferencesPage = AddPage("Preferences", 4815);
+  QFrame* replacePage = AddPage("Replace", 4815);
+  QFrame* replaceContinuedPage = AddPage("Replace Continued", 4935);
+  QFrame* aboutPage = AddPage("About", 4935);
+  BuildEventsPage(eventsPage_);
+  BuildPreferencesPage(preferencesPage);
+  BuildReplacePage(replacePage);
+  BuildReplaceContinuedPage(replaceContinuedPage);
+  BuildAboutPage(aboutPage);
+
+  BindSettingControls();
+  const Preferences defaults;
+  for (const Setting& setting : SettingTable()) settingControls_.Show(setting, defaults);
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  lastPortText_ = portEdit_->text();
+
+  updateTimer_.setObjectName(QStringLiteral("updateTimer"));
+  updateTimer_.setParent(this);
+  tray_ = new TrayIcon(icon, this);
+
+  for (int row = 0; row < log_.LineCount(); ++row)
+    eventList_->addItem(QString::fromStdString(log_.Line(row)));
+  log_.SetObserver(this);
+
+  ConnectReactions();
+}
+
+MainWindow::~MainWindow() {
+  log_.SetObserver(nullptr);
+}
+
+// One line per setting that has a control.
+void MainWindow::BindSettingControls() {
+  SettingControls& bind = settingControls_;
+  bind.Bind({&Preferences::port}, portEdit_);
+  bind.Bind({&Preferences::minimizeToTray}, trayBox_);
+  bind.Bind({&Preferences::enabled}, enableBox_);
+  bind.Bind({&Preferences::profileUpdates}, profileStatsBox_);
+  bind.Bind({&Preferences::awayUpdates}, awayStatsBox_);
+  bind.Bind({&Preferences::awayUsesOwnMessage}, ownAwayRadio_, blockAwayRadio_);
+  bind.Bind({&Preferences::launchAtStart}, launchBox_);
+  bind.Bind({&Preferences::launchPath}, launchPathEdit_);
+  bind.Bind({&Preferences::intervalSpin}, intervalSpin_);
+  bind.Bind({&Preferences::limitOnly}, limitBox_);
+  bind.Bind({&Preferences::bufferOn}, bufferBox_);
+  bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
+  bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
+  bind.Bind({&Preferences::block}, blockEdit_);
+  for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
+                                 MediaField::kTime, MediaField::kTotalTime}) {
+    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));
+    bind.Bind({&FieldPrefs::token, field}, row.tokenEdit);
+    bind.Bind({&FieldPrefs::caseIndex, field}, row.caseCombo);
+    bind.Bind({&FieldPrefs::length, field}, row.lengthEdit);
+    bind.Bind({&FieldPrefs::pad, field}, row.padEdit);
+    bind.Bind({&FieldPrefs::justification, field}, row.justifyCombo);
+  }
+}
+
+void MainWindow::ConnectReactions() {
+  connect(pageList_, &QListWidget::currentRowChanged, this, &MainWindow::ShowSelectedPage);
+  connect(enableBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableDependentControls);
+  connect(awayStatsBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableAwayOptions);
+  connect(trayBox_, &QCheckBox::stateChanged, this, &MainWindow::ShowOrHideTrayIcon);
+  connect(portEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPortText);
+  connect(intervalEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyIntervalText);
+  connect(intervalSpin_, &QScrollBar::valueChanged, this, &MainWindow::ApplyIntervalSpin);
+  connect(browseButton_, &QPushButton::clicked, this, &MainWindow::BrowseForLaunchFile);
+  for (const FieldRow& row : fieldRows_) row.lengthEdit->installEventFilter(this);
+  connect(clearEventsButton_, &QPushButton::clicked, this, [this] { log_.Clear(); });
+  connect(&updateTimer_, &QTimer::timeout, this, [this] {
+    if (monitor_ != nullptr) monitor_->RunTimedUpdates();
+  });
+  connect(tray_, &TrayIcon::restoreRequested, this, &MainWindow::RestoreFromTray);
+}
+
+void MainWindow::Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile) {
+  proxy_ = &proxy;
+  monitor_ = &monitor;
+  settingsFile_ = &settingsFile;
+  monitor_->SetTitleListener(
+      [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
+}
+
+void MainWindow::SetTrayAvailability(std::function<bool()> probe) {
+  trayAvailable_ = std::move(probe);
+}
+
+bool MainWindow::TrayAvailable() const {
+  return trayAvailable_ && trayAvailable_();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Starting and shutting down
+
+void MainWindow::Start() {
+  if (monitor_ != nullptr) monitor_->ResetForStartUp();
+
+  // Each stored value is set into its control in the settings' load order, so that every
+  // control's reaction runs and sees the controls set before it. Without a file the defaults stay.
+  const std::optional<Preferences> stored =
+      settingsFile_ != nullptr ? settingsFile_->Load() : std::nullopt;
+  if (stored) ShowStoredSection(kKavoSection, *stored);
+  // The interval box and the timer agree with the spin position even when nothing changed.
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
+  if (stored) ShowStoredSection(kPrefsSection, *stored);
+
+  if (trayBox_->checkState() == Qt::Checked) tray_->Add();
+  pageList_->setCurrentRow(
+      static_cast<int>(std::find(pages_.begin(), pages_.end(), eventsPage_) - pages_.begin()));
+  if (proxy_ != nullptr) {
+    if (const auto port = PortOf(portEdit_->text())) proxy_->StartListening(*port);
+  }
+  if (launchBox_->checkState() == Qt::Checked) LaunchFile(launchPathEdit_->text());
+}
+
+void MainWindow::ShowStoredSection(std::string_view section, const Preferences& stored) {
+  for (const Setting* setting : LoadOrder()) {
+    if (setting->section == section) settingControls_.Show(*setting, stored);
+  }
+}
+
+void MainWindow::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (settingsFile_ != nullptr) settingsFile_->Save(settings_);
+  if (tray_->IsPresent()) tray_->Remove();
+  if (proxy_ != nullptr) proxy_->StopListening();
+  updateTimer_.stop();
+  emit shutDown();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  Shutdown();
+  event->accept();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reactions
+
+void MainWindow::ShowSelectedPage() {
+  const int selected = pageList_->currentRow();
+  for (std::size_t i = 0; i < pages_.size(); ++i) {
+    pages_[i]->setVisible(static_cast<int>(i) == selected);
+  }
+}
+
+void MainWindow::EnableDependentControls() {
+  const bool on = enableBox_->checkState() != Qt::Unchecked;
+  profileStatsBox_->setEnabled(on);
+  awayStatsBox_->setEnabled(on);
+  const bool away = awayStatsBox_->checkState() != Qt::Unchecked && on;
+  ownAwayRadio_->setEnabled(away);
+  blockAwayRadio_->setEnabled(away);
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           intervalLabel_, intervalEdit_, intervalSpin_, intervalUnitLabel_, rateLimitWarning_}) {
+    control->setEnabled(on);
+  }
+}
+
+void MainWindow::EnableAwayOptions() {
+  const bool away = awayStatsBox_->checkState() != Qt::Unchecked;
+  ownAwayRadio_->setEnabled(away);
+  blockAwayRadio_->setEnabled(away);
+}
+
+void MainWindow::ShowOrHideTrayIcon() {
+  if (trayBox_->checkState() == Qt::Checked) {
+    tray_->Add();
+  } else {
+    tray_->Remove();
+  }
+}
+
+void MainWindow::ApplyPortText() {
+  if (revertingPort_) return;
+  const QString text = portEdit_->text();
+  if (!text.isEmpty()) {
+    if (!PortOf(text)) {
+      // Not a port: the box goes back to the last port it held, and nothing restarts.
+      const int cursor =
+          portEdit_->cursorPosition() - static_cast<int>(text.size() - lastPortText_.size());
+      const QScopedValueRollback<bool> reverting(revertingPort_, true);
+      portEdit_->setText(lastPortText_);
+      portEdit_->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(lastPortText_.size())));
+      return;
+    }
+    lastPortText_ = text;
+  }
+  // While the client is connected the text only waits for the next start.
+  if (proxy_ != nullptr && monitor_ != nullptr && proxy_->IsClientConnected(monitor_->ActiveSlot())) {
+    return;
+  }
+  if (text.isEmpty()) portEdit_->setText(QStringLiteral("1100"));  // runs this reaction again
+  if (proxy_ == nullptr) return;
+  proxy_->StopListening();
+  log_.ListAdd("Port Changed");
+  QCoreApplication::processEvents();
+  if (shutDown_) return;  // the window closed meanwhile: the listener stays stopped
+  if (const auto port = PortOf(portEdit_->text())) proxy_->StartListening(*port);
+}
+
+void MainWindow::ApplyIntervalText() {
+  if (intervalEdit_->text().isEmpty()) {
+    intervalEdit_->setText(QStringLiteral("3000"));  // runs this reaction again
+  }
+  const std::optional<int> interval = WholeNumber(intervalEdit_->text());
+  if (!interval || *interval > intervalSpin_->maximum()) {
+    // Runs this reaction again.
+    intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  } else {
+    intervalSpin_->setValue(kSpinMax - *interval);
+  }
+  if (const auto now = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*now);
+}
+
+void MainWindow::ApplyIntervalSpin() {
+  intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
+  if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
+}
+
+void MainWindow::SetUpdateInterval(int milliseconds) {
+  updateTimer_.setInterval(milliseconds);
+  if (milliseconds > 0 && !shutDown_) {
+    updateTimer_.start();
+  } else {
+    updateTimer_.stop();  // an interval of 0 stops the updates
+  }
+}
+
+void MainWindow::BrowseForLaunchFile() {
+  QFileDialog dialog(this);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (!launchFileChoice_.isEmpty()) dialog.selectFile(launchFileChoice_);
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    launchFileChoice_ = dialog.selectedFiles().constFirst();
+  } else if (launchFileChoice_.isEmpty()) {
+    return;  // cancelled before any file was chosen: the box keeps its text
+  }
+  launchPathEdit_->setText(QDir::toNativeSeparators(launchFileChoice_));
+}
+
+bool MainWindow::IsLengthEdit(const QObject* object) const {
+  return std::any_of(fieldRows_.begin(), fieldRows_.end(),
+                     [object](const FieldRow& row) { return row.lengthEdit == object; });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && IsLengthEdit(watched) &&
+      !LengthBoxTakes(*static_cast<QLineEdit*>(watched), *static_cast<QKeyEvent*>(event))) {
+    return true;  // discarded
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tray and minimising
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // Without a notification area the window stays on the task bar, so it can always be reached.
+  const auto hidesToTray = [this] {
+    return isMinimized() && trayBox_->checkState() == Qt::Checked && TrayAvailable();
+  };
+  if (event->type() != QEvent::WindowStateChange || !hidesToTray()) return;
+  // Hidden once the window system has finished minimising, if the tray box is still ticked then.
+  QMetaObject::invokeMethod(
+      this,
+      [this, hidesToTray] {
+        if (!hidesToTray()) return;
+        hide();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+      },
+      Qt::QueuedConnection);
+}
+
+void MainWindow::RestoreFromTray() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The event log
+
+void MainWindow::LineAdded(int row, const std::string& line) {
+  eventList_->insertItem(row, QString::fromStdString(line));
+}
+
+void MainWindow::LineChanged(int row, const std::string& line) {
+  if (QListWidgetItem* item = eventList_->item(row)) item->setText(QString::fromStdString(line));
+}
+
+void MainWindow::Cleared() {
+  eventList_->clear();
+}
+
+}  // namespace quorvel

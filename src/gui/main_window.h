@@ -1,0 +1,171 @@
+#pragma once
+// The main window: the page list, the five pages (Events, Preferences, Replace, Replace
+// Continued, About), every preference control and its reaction, the update timer, the tray icon,
+// starting and shutting down.
+//
+// The window keeps the settings as one Preferences value that its controls update as they
+// change; composition reads that value (through PreferencesSettings), so an edit takes effect at
+// the next composition. Setting a control from code runs its reaction before the setting returns
+// (the reactions are connected to Qt's synchronous change signals), as a user's edit does.
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gui/setting_controls.h"
+#include "gui/window_services.h"
+#include "monitor/event_log.h"
+#include "proxy/relay_host.h"
+#include "settings/preferences.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+namespace quorvel {
+
+class TrayIcon;
+
+inline constexpr const char* kStartCaption = " [ Not Signed On ] - Quorvel";
+
+class MainWindow : public QWidget, private EventLogObserver {
+  Q_OBJECT
+
+ public:
+  // Builds the window and its controls with the default settings. `log` is shown live on the
+  // Events page.
+  explicit MainWindow(EventLog& log, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The relay, the monitor and the settings file. Called once, before Start.
+  void Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile);
+
+  // Start-up: resets the capture state, sets the stored settings into the controls (their
+  // reactions run), shows the tray icon when asked, shows the Events page, listens on the port in
+  // the port box and launches the client when asked.
+  void Start();
+
+  // Closing: saves the settings, removes the tray icon, stops listening, stops the timer and emits
+  // shutDown(). Runs once; later calls do nothing.
+  void Shutdown();
+
+  // The settings as the controls hold them. Values that have no control (the bind address) are
+  // those loaded.
+  const Preferences& Settings() const { return settings_; }
+
+  // Whether the desktop offers a notification area; tests replace the probe.
+  void SetTrayAvailability(std::function<bool()> probe);
+
+ signals:
+  // The closing sequence has run: the program is to end now.
+  void shutDown();
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // One media field's row on the Replace page.
+  struct FieldRow {
+    QLineEdit* tokenEdit = nullptr;
+    QComboBox* caseCombo = nullptr;
+    QLineEdit* lengthEdit = nullptr;
+    QLineEdit* padEdit = nullptr;
+    QComboBox* justifyCombo = nullptr;
+  };
+
+  // EventLogObserver
+  void LineAdded(int row, const std::string& line) override;
+  void LineChanged(int row, const std::string& line) override;
+  void Cleared() override;
+
+  void BuildPageList();
+  // Adds a page and its entry in the page list.
+  QFrame* AddPage(const char* title, int widthTwips);
+  void BuildEventsPage(QFrame* page);
+  void BuildPreferencesPage(QFrame* page);
+  void BuildReplacePage(QFrame* page);
+  void BuildReplaceContinuedPage(QFrame* page);
+  void BuildAboutPage(QFrame* page);
+  void BindSettingControls();
+  void ConnectReactions();
+
+  // Reactions.
+  void ShowSelectedPage();
+  void EnableDependentControls();
+  void EnableAwayOptions();
+  void ShowOrHideTrayIcon();
+  void ApplyPortText();
+  void ApplyIntervalText();
+  void ApplyIntervalSpin();
+  void BrowseForLaunchFile();
+  void RestoreFromTray();
+
+  // Sets the stored values of one section into their controls, in load order.
+  void ShowStoredSection(std::string_view section, const Preferences& stored);
+  void SetUpdateInterval(int milliseconds);
+  bool TrayAvailable() const;
+  bool IsLengthEdit(const QObject* object) const;
+
+  EventLog& log_;
+  RelayControl* proxy_ = nullptr;
+  MonitorPort* monitor_ = nullptr;
+  SettingsFile* settingsFile_ = nullptr;
+  Preferences settings_;
+  SettingControls settingControls_{settings_};
+  bool shutDown_ = false;
+  bool revertingPort_ = false;  // the port box is being set back: no restart
+  QString lastPortText_;        // the last text accepted as a port
+  QString launchFileChoice_;    // the last file chosen in the open-file dialog during this run
+  std::function<bool()> trayAvailable_;
+
+  QListWidget* pageList_ = nullptr;
+  std::vector<QFrame*> pages_;  // in page-list order
+  QFrame* eventsPage_ = nullptr;
+  // Events page.
+  QListWidget* eventList_ = nullptr;
+  QPushButton* clearEventsButton_ = nullptr;
+  // Preferences page.
+  QCheckBox* enableBox_ = nullptr;
+  QCheckBox* profileStatsBox_ = nullptr;
+  QCheckBox* awayStatsBox_ = nullptr;
+  QRadioButton* ownAwayRadio_ = nullptr;
+  QRadioButton* blockAwayRadio_ = nullptr;
+  QLabel* intervalLabel_ = nullptr;
+  QLineEdit* intervalEdit_ = nullptr;
+  QScrollBar* intervalSpin_ = nullptr;
+  QLabel* intervalUnitLabel_ = nullptr;
+  QLabel* rateLimitWarning_ = nullptr;
+  QCheckBox* trayBox_ = nullptr;
+  QLineEdit* portEdit_ = nullptr;
+  QCheckBox* launchBox_ = nullptr;
+  QLineEdit* launchPathEdit_ = nullptr;
+  QPushButton* browseButton_ = nullptr;
+  // Replace page.
+  std::array<FieldRow, kMediaFieldCount> fieldRows_{};  // in MediaField order
+  QCheckBox* bufferBox_ = nullptr;
+  QLineEdit* bufferTextEdit_ = nullptr;
+  QCheckBox* limitBox_ = nullptr;
+  // Replace Continued page.
+  QLineEdit* blockTokenEdit_ = nullptr;
+  QPlainTextEdit* blockEdit_ = nullptr;
+
+  QTimer updateTimer_;
+  TrayIcon* tray_ = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,215 @@
+// The window's pages and controls: names, captions, fonts and places. Places are in twips (15 to
+// a pixel at 96 dots per inch); Qt scales the pixels on high-density screens. The controls'
+// values come from the default settings, set when the controls are bound.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <cmath>
+
+#include "gui/main_window.h"
+
+namespace quorvel {
+namespace {
+
+struct Twips {
+  int left, top, width, height;
+};
+
+int Px(int twips) {
+  return static_cast<int>(std::lround(twips / 15.0));
+}
+
+// Converts each edge on its own, so that controls that meet in twips meet in pixels.
+void Place(QWidget* widget, Twips place) {
+  const int x = Px(place.left);
+  const int y = Px(place.top);
+  widget->setGeometry(x, y, Px(place.left + place.width) - x, Px(place.top + place.height) - y);
+}
+
+template <class Widget>
+Widget* Make(QWidget* parent, const QString& objectName, Twips place) {
+  auto* widget = new Widget(parent);
+  widget->setObjectName(objectName);
+  Place(widget, place);
+  return widget;
+}
+
+// A label, check box, option button or push button with its caption.
+template <class Widget>
+Widget* Make(QWidget* parent, const QString& objectName, const char* caption, Twips place) {
+  auto* widget = Make<Widget>(parent, objectName, place);
+  widget->setText(QString::fromLatin1(caption));
+  return widget;
+}
+
+QComboBox* MakeCombo(QWidget* parent, const QString& objectName, const QStringList& items,
+                     Twips place) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(objectName);
+  combo->setEditable(true);
+  combo->setInsertPolicy(QComboBox::NoInsert);
+  combo->addItems(items);
+  Place(combo, place);
+  return combo;
+}
+
+void MakeRed(QWidget* widget) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, QColor(0xff, 0, 0));
+  widget->setPalette(palette);
+}
+
+void UseArial(QWidget* widget) {
+  QFont font = widget->font();
+  font.setFamily(QStringLiteral("Arial"));
+  font.setPointSizeF(8.25);
+  font.setStretch(QFont::Condensed);
+  widget->setFont(font);
+}
+
+// The names of each media field's controls, in MediaField order.
+constexpr const char* kFieldNames[kMediaFieldCount] = {"artist", "song", "status", "time",
+                                                       "totalTime"};
+constexpr const char* kFieldCaptions[kMediaFieldCount] = {
+    "Artist:", "Song:", "Status:", "Time:", "Total:"};
+
+}  // namespace
+
+void MainWindow::BuildPageList() {
+  pageList_ = Make<QListWidget>(this, "pageList", {120, 120, 1575, 2175});
+}
+
+QFrame* MainWindow::AddPage(const char* title, int widthTwips) {
+  pageList_->addItem(QString::fromLatin1(title));
+  QString name = QString::fromLatin1(title).remove(QLatin1Char(' ')) + QStringLiteral("Page");
+  name[0] = name[0].toLower();
+  auto* page = Make<QFrame>(this, name, {1800, 120, widthTwips, 2295});
+  page->hide();
+  pages_.push_back(page);
+  return page;
+}
+
+void MainWindow::BuildEventsPage(QFrame* page) {
+  eventList_ = Make<QListWidget>(page, "eventList", {0, 0, 4815, 1785});
+  Make<QLabel>(page, "eventsCaption", "A List Of Events From Your Connection",
+               {480, 1920, 2895, 255});
+  clearEventsButton_ =
+      Make<QPushButton>(page, "clearEventsButton", "Clear", {3600, 1920, 1215, 255});
+}
+
+void MainWindow::BuildPreferencesPage(QFrame* page) {
+  enableBox_ = Make<QCheckBox>(page, "enableBox", "Enable Quorvel", {0, 0, 1815, 195});
+  profileStatsBox_ = Make<QCheckBox>(page, "profileStatsBox", "Show Winamp Stats In My Profile",
+                                     {240, 240, 4215, 195});
+  awayStatsBox_ =
+      Make<QCheckBox>(page, "awayStatsBox", "Show Winamp Stats In My Away Message ( Fake Away )",
+                      {240, 480, 4455, 195});
+  trayBox_ = Make<QCheckBox>(page, "trayBox", "Minimize To System Tray", {0, 1680, 2295, 195});
+  launchBox_ = Make<QCheckBox>(page, "launchBox", "Launch", {0, 1930, 855, 195});
+
+  ownAwayRadio_ =
+      Make<QRadioButton>(page, "ownAwayRadio", "Use My Away Message", {480, 720, 2655, 195});
+  blockAwayRadio_ = Make<QRadioButton>(page, "blockAwayRadio",
+                                       "Use 'Replace Continued' Format For My Away Message",
+                                       {480, 960, 4335, 195});
+
+  Make<QLabel>(page, "portLabel", "Port:", {3600, 1695, 330, 195});
+  intervalLabel_ = Make<QLabel>(page, "intervalLabel", "Update Every ", {240, 1215, 1020, 195});
+  intervalUnitLabel_ = Make<QLabel>(page, "intervalUnitLabel",
+                                    "Milliseconds ( 1/1000 Of A Second )", {2040, 1215, 2565, 195});
+  // Starts where the interval box ends, so the two do not overlap by a pixel.
+  rateLimitWarning_ = Make<QLabel>(page, "rateLimitWarning",
+                                   "* Setting This Value Too Small May Result In Rate Limiting",
+                                   {360, 1455, 4095, 195});
+  MakeRed(rateLimitWarning_);
+  UseArial(rateLimitWarning_);
+  Make<QLabel>(page, "launchWhenLabel", "When Started", {3480, 1950, 990, 195});
+
+  portEdit_ = Make<QLineEdit>(page, "portEdit", {3960, 1680, 495, 255});
+  // The spin control stands beside the interval box's right end (1800) instead of on it.
+  intervalEdit_ = Make<QLineEdit>(page, "intervalEdit", {1320, 1200, 480, 255});
+  // Ends where the browse button begins.
+  launchPathEdit_ = Make<QLineEdit>(page, "launchPathEdit", {960, 1920, 2040, 255});
+  for (QLineEdit* edit : {portEdit_, intervalEdit_, launchPathEdit_}) UseArial(edit);
+
+  intervalSpin_ = Make<QScrollBar>(page, "intervalSpin", {1800, 1200, 135, 255});
+  intervalSpin_->setOrientation(Qt::Vertical);
+  intervalSpin_->setRange(0, kSpinMax);
+  intervalSpin_->setSingleStep(10);  // one click on an arrow: 10 milliseconds
+  intervalSpin_->setPageStep(1000);
+
+  browseButton_ = Make<QPushButton>(page, "browseButton", "...", {3000, 1920, 375, 255});
+  QFont black = browseButton_->font();
+  black.setFamily(QStringLiteral("Arial Black"));
+  black.setBold(true);
+  browseButton_->setFont(black);
+}
+
+void MainWindow::BuildReplacePage(QFrame* page) {
+  const struct {
+    const char* name;
+    const char* caption;
+    Twips place;
+  } headings[] = {
+      {"replaceHeading", "Replace:", {720, 0, 1080, 195}},
+      {"formattingHeading", "Formatting:", {1800, 0, 960, 195}},
+      {"lengthHeading", "Length:", {2760, 0, 600, 195}},
+      {"padHeading", "Using:", {3360, 0, 720, 195}},
+      {"justifyHeading", "Just.", {4080, 0, 735, 195}},
+  };
+  for (const auto& heading : headings) {
+    Make<QLabel>(page, heading.name, heading.caption, heading.place);
+  }
+
+  for (int i = 0; i < kMediaFieldCount; ++i) {
+    const int top = 240 + 360 * i;
+    const QString name = QLatin1String(kFieldNames[i]);
+    Make<QLabel>(page, name + QStringLiteral("Label"), kFieldCaptions[i], {0, top + 25, 480, 195});
+    FieldRow& row = fieldRows_[static_cast<std::size_t>(i)];
+    row.tokenEdit =
+        Make<QLineEdit>(page, name + QStringLiteral("TokenEdit"), {480, top, 1215, 285});
+    row.caseCombo = MakeCombo(page, name + QStringLiteral("CaseCombo"),
+                              {QStringLiteral("None"), QStringLiteral("UPPER"),
+                               QStringLiteral("First Cap"), QStringLiteral("lower")},
+                              {1800, top, 855, 315});
+    row.lengthEdit =
+        Make<QLineEdit>(page, name + QStringLiteral("LengthEdit"), {2760, top, 495, 285});
+    row.lengthEdit->setAlignment(Qt::AlignCenter);
+    row.padEdit = Make<QLineEdit>(page, name + QStringLiteral("PadEdit"), {3360, top, 495, 285});
+    row.justifyCombo =
+        MakeCombo(page, name + QStringLiteral("JustifyCombo"),
+                  {QStringLiteral("Center"), QStringLiteral("Left"), QStringLiteral("Right")},
+                  {3960, top, 855, 315});
+  }
+
+  // The buffer row: the check box ends where the buffer box begins, and the box is as high as
+  // the room left on the page.
+  bufferBox_ = Make<QCheckBox>(page, "bufferBox", "Buffer Variable With:", {0, 2040, 1800, 255});
+  bufferTextEdit_ = Make<QLineEdit>(page, "bufferTextEdit", {1800, 2040, 855, 255});
+  limitBox_ = Make<QCheckBox>(page, "limitBox", "Limit Size Only", {2760, 2040, 2055, 195});
+}
+
+void MainWindow::BuildReplaceContinuedPage(QFrame* page) {
+  Make<QLabel>(page, "blockTokenLabel", "Replace:", {0, 30, 645, 255});
+  blockTokenEdit_ = Make<QLineEdit>(page, "blockTokenEdit", {720, 0, 4095, 285});
+  Make<QLabel>(page, "blockLabel", "With:", {0, 330, 375, 195});
+  QLabel* hint = Make<QLabel>(page, "blockHint", "*Variables From 'Replace' Can Be Used Below",
+                              {1560, 330, 3270, 195});
+  MakeRed(hint);
+  blockEdit_ = Make<QPlainTextEdit>(page, "blockEdit", {0, 600, 4815, 1605});
+}
+
+void MainWindow::BuildAboutPage(QFrame* page) {
+  auto* credit = Make<QLabel>(page, "creditLabel", {0, 0, 2700, 195});
+  credit->setText(QStringLiteral("Quorvel %1, by its developers").arg(QUORVEL_VERSION));
+}
+
+}  // namespace quorvel

@@ -1,0 +1,183 @@
+#include "gui/setting_controls.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+int CheckValue(const QCheckBox* box) {
+  switch (box->checkState()) {
+    case Qt::Unchecked:
+      return 0;
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+  }
+  return 0;
+}
+
+// 0 clears, 1 ticks, 2 greys the box; other values leave it as it is.
+void SetCheckValue(QCheckBox* box, int value) {
+  if (value == 0) box->setCheckState(Qt::Unchecked);
+  if (value == 1) box->setCheckState(Qt::Checked);
+  if (value == 2) box->setCheckState(Qt::PartiallyChecked);
+}
+
+// The position of the item whose text the box shows, or -1 when the text is not an item.
+int ListIndex(const QComboBox* box) {
+  return box->findText(box->currentText());
+}
+
+void SetListIndex(QComboBox* box, int index) {
+  if (index >= -1 && index < box->count()) box->setCurrentIndex(index);
+}
+
+void SetComboText(QComboBox* box, const QString& text) {
+  const int index = box->findText(text);
+  if (index >= 0) {
+    box->setCurrentIndex(index);
+  } else {
+    box->setEditText(text);
+  }
+}
+
+// The block is stored with CR LF line ends; the editor holds LF.
+QString BlockToEditor(const std::string& block) {
+  return QString::fromStdString(block).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+std::string BlockFromEditor(const QString& text) {
+  QString block = text;
+  block.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  block.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return block.toStdString();
+}
+
+}  // namespace
+
+SettingControls::~SettingControls() {
+  // A window's controls are deleted after its members: no change they signal then may reach the
+  // values.
+  for (const QMetaObject::Connection& connection : connections_) QObject::disconnect(connection);
+}
+
+const Setting& SettingControls::RowOf(const SettingField& field) {
+  const Setting* setting = FindSetting(field);
+  if (setting == nullptr) throw std::logic_error("a control bound to no setting");
+  return *setting;
+}
+
+void SettingControls::Add(const SettingField& field, ToControl show, FromControl read) {
+  bindings_.push_back(Binding{&RowOf(field), std::move(show), std::move(read)});
+}
+
+template <class Sender, class Signal>
+void SettingControls::StoreOn(Sender* sender, Signal changed, FromControl read) {
+  connections_.push_back(
+      QObject::connect(sender, changed, [this, read = std::move(read)] { read(values_); }));
+}
+
+void SettingControls::Bind(const SettingField& field, QLineEdit* edit) {
+  const FromControl read = [edit, field](Preferences& to) {
+    ValueOf<std::string>(to, field) = edit->text().toStdString();
+  };
+  Add(
+      field,
+      [edit, field](const Preferences& from) {
+        edit->setText(QString::fromStdString(ValueOf<std::string>(from, field)));
+      },
+      read);
+  StoreOn(edit, &QLineEdit::textChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QCheckBox* box) {
+  const FromControl read = [box, field](Preferences& to) {
+    ValueOf<int>(to, field) = CheckValue(box);
+  };
+  Add(
+      field,
+      [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); },
+      read);
+  StoreOn(box, &QCheckBox::stateChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QComboBox* combo) {
+  ToControl show;
+  FromControl read;
+  if (RowOf(field).kind == SettingKind::kCase) {
+    show = [combo, field](const Preferences& from) {
+      SetListIndex(combo, ValueOf<int>(from, field));
+    };
+    read = [combo, field](Preferences& to) { ValueOf<int>(to, field) = ListIndex(combo); };
+  } else {
+    show = [combo, field](const Preferences& from) {
+      SetComboText(combo, QString::fromStdString(ValueOf<std::string>(from, field)));
+    };
+    read = [combo, field](Preferences& to) {
+      ValueOf<std::string>(to, field) = combo->currentText().toStdString();
+    };
+  }
+  Add(field, show, read);
+  StoreOn(combo, &QComboBox::editTextChanged, read);
+  StoreOn(combo, &QComboBox::currentIndexChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QScrollBar* spin) {
+  const FromControl read = [spin, field](Preferences& to) {
+    ValueOf<int>(to, field) = spin->value();
+  };
+  Add(
+      field, [spin, field](const Preferences& from) { spin->setValue(ValueOf<int>(from, field)); },
+      read);
+  StoreOn(spin, &QScrollBar::valueChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QPlainTextEdit* edit) {
+  const FromControl read = [edit, field](Preferences& to) {
+    ValueOf<std::string>(to, field) = BlockFromEditor(edit->toPlainText());
+  };
+  Add(
+      field,
+      [edit, field](const Preferences& from) {
+        edit->setPlainText(BlockToEditor(ValueOf<std::string>(from, field)));
+      },
+      read);
+  StoreOn(edit, &QPlainTextEdit::textChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QRadioButton* whenTrue,
+                           QRadioButton* whenFalse) {
+  const FromControl read = [whenTrue, field](Preferences& to) {
+    ValueOf<bool>(to, field) = whenTrue->isChecked();
+  };
+  Add(
+      field,
+      [whenTrue, whenFalse, field](const Preferences& from) {
+        // The two buttons exclude each other: selecting one clears the other.
+        (ValueOf<bool>(from, field) ? whenTrue : whenFalse)->setChecked(true);
+      },
+      read);
+  StoreOn(whenTrue, &QRadioButton::toggled, read);
+  StoreOn(whenFalse, &QRadioButton::toggled, read);
+}
+
+void SettingControls::Show(const Setting& setting, const Preferences& from) {
+  for (const Binding& binding : bindings_) {
+    if (binding.setting == &setting) {
+      binding.show(from);
+      binding.read(values_);
+      return;
+    }
+  }
+  CopySetting(setting, from, values_);
+}
+
+}  // namespace quorvel

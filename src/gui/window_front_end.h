@@ -1,0 +1,42 @@
+#pragma once
+// Starting the window front end: whether a display is there, which application object the run
+// needs, and tying the window's closing sequence to every way the program can end.
+
+#include <QCoreApplication>
+#include <memory>
+
+namespace quorvel {
+
+class MainWindow;
+class MediaPlayer;
+class PrefsStore;
+class TerminationSignals;
+
+// True when a window can be shown: an X11 or Wayland display, or a Qt platform chosen explicitly
+// (QT_QPA_PLATFORM). Always true outside Linux and the BSDs.
+bool DisplayAvailable();
+
+// True unless the arguments ask for something else than the window (--headless, --now-playing,
+// --help or --version).
+bool WindowRequested(int argc, const char* const argv[]);
+
+// A QApplication when the arguments ask for the window and a display is there; a
+// QCoreApplication otherwise.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]);
+
+// The line printed when the window is asked for and there is no display.
+inline constexpr const char* kNoDisplayMessage =
+    "quorvel: no display found; run \"quorvel --headless\" to use the proxy without a window";
+
+// The program ends when the window shuts down; the window's closing sequence (settings saved,
+// icon removed, listener stopped) runs when the desktop session ends, when the application quits
+// by any other way, and on SIGINT or SIGTERM, so that settings are never lost.
+void ConnectLifecycle(MainWindow& window, TerminationSignals& terminations);
+
+// The window front end: the relay with the traffic monitor as its host, composing with the
+// window's settings, the settings of `store` and `player`. Runs until the window closes, the
+// session ends, or SIGINT or SIGTERM; returns the exit status. Without a QApplication (no display)
+// it prints kNoDisplayMessage and returns 1.
+int RunWindow(PrefsStore& store, MediaPlayer& player);
+
+}  // namespace quorvel

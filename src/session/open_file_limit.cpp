@@ -1,0 +1,14 @@
+#include "session/open_file_limit.h"
+
+#include <sys/resource.h>
+
+namespace quorvel {
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace quorvel

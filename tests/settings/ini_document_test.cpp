@@ -1,0 +1,68 @@
+#include "settings/ini_document.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvel {
+namespace {
+
+// Setting one key in a file: what the file holds before, the key and its value, and what the file
+// holds after. A refused key or value leaves the file as it was.
+struct SetCase {
+  const char* name;
+  Bytes before;
+  const char* section;
+  const char* key;
+  const char* value;
+  Bytes after;
+};
+
+class IniDocumentSet : public ::testing::TestWithParam<SetCase> {};
+
+TEST_P(IniDocumentSet, ChangesOnlyTheKeyAndAddsLinesThatReadBack) {
+  const SetCase& c = GetParam();
+  EXPECT_EQ(IniDocument::Parse(c.before).Serialize(), c.before);
+  IniDocument ini = IniDocument::Parse(c.before);
+  EXPECT_EQ(ini.Set(c.section, c.key, c.value), c.after != c.before);
+  EXPECT_EQ(ini.Serialize(), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniDocumentSet,
+    ::testing::Values(
+        // Replaced where it stands: its spelling and the blanks before '=' kept, odd lines too.
+        SetCase{"InPlaceKeepingSpellingAndOddLines",
+                "; c\n\n[a]\r\n X = 'y' \n junk\n[b\n=\n\r\n\r\r\n", "A", "x", "z",
+                "; c\n\n[a]\r\n X =z\n junk\n[b\n=\n\r\n\r\r\n"},
+        SetCase{"AfterAValueWithANulByte", Bytes("[a]\nk=v\0w\n", 10), "a", "n", "1",
+                Bytes("[a]\nk=v\0w\nn=1\n", 14)},
+        SetCase{"AfterAByteOrderMark", "\xEF\xBB\xBF[a]\nk=0\n", "a", "k", "1",
+                "\xEF\xBB\xBF[a]\nk=1\n"},
+        SetCase{"OnAnUnterminatedLastLine", "[KAVO]\r\nact=1", "KAVO", "act", "0",
+                "[KAVO]\r\nact=0"},
+        // An unterminated last line gets the file's ending; CR LF when the file has none yet.
+        SetCase{"AfterAnUnterminatedLastLine", "[KAVO]\nact=1", "KAVO", "limit", "0",
+                "[KAVO]\nact=1\nlimit=0\n"},
+        SetCase{"NewSectionInAFileWithoutEndings", "junk", "prefs", "port", "1",
+                "junk\r\n[prefs]\r\nport=1\r\n"},
+        SetCase{"LastCrJoinsTheNewEnding", "[a]\nk=1\r", "a", "n", "2", "[a]\nk=1\r\nn=2\n"},
+        SetCase{"IntoAnEmptyLastSection", "[KAVO]\n[prefs]\n", "prefs", "port", "1",
+                "[KAVO]\n[prefs]\nport=1\n"},
+        // Refused: names or values that would not read back from one line.
+        SetCase{"RefusesAnEmptySection", "[a]\n", "", "k", "v", "[a]\n"},
+        SetCase{"RefusesABlankBeforeTheSection", "[a]\n", " a", "k", "v", "[a]\n"},
+        SetCase{"RefusesABracketInTheSection", "[a]\n", "a]", "k", "v", "[a]\n"},
+        SetCase{"RefusesALineBreakInTheSection", "[a]\n", "a\n", "k", "v", "[a]\n"},
+        SetCase{"RefusesAnEmptyKey", "[a]\n", "a", "", "v", "[a]\n"},
+        SetCase{"RefusesAnEqualsSignInTheKey", "[a]\n", "a", "k=", "v", "[a]\n"},
+        SetCase{"RefusesAKeyThatOpensASection", "[a]\n", "a", "[k", "v", "[a]\n"},
+        SetCase{"RefusesABlankAfterTheKey", "[a]\n", "a", "k ", "v", "[a]\n"},
+        SetCase{"RefusesACrInTheKey", "[a]\n", "a", "k\r", "v", "[a]\n"},
+        SetCase{"RefusesAValueThatOpensASection", "[a]\n", "a", "k", "v\r\n[b]", "[a]\n"},
+        SetCase{"RefusesALfInTheValue", "[a]\n", "a", "k", "line\n", "[a]\n"},
+        SetCase{"RefusesACrValue", "[a]\n", "a", "k", "\r", "[a]\n"}),
+    [](const auto& tested) { return std::string(tested.param.name); });
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,178 @@
+#include "settings/prefs_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "settings/ini_file.h"
+
+namespace quorvel {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+Bytes ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
+}
+
+// A file as the original program leaves it: written key by key from nothing, "KAVO" first.
+const Bytes kOriginalFile =
+    "[KAVO]\r\nrepBufferCheck=1\r\nrepBufferText=[var]\r\nreplaceII=%block\r\n"
+    "replaceIIblock=Now playing:<BR>%a - %s<BR>\r\nprofileact=1\r\nawayact=0\r\n"
+    "awaypref=False\r\nlaunchcheck=1\r\nlaunchpath=C:\\Program Files\\AIM\\aim.exe\r\n"
+    "limit=1\r\nartistJ=Left\r\ntimeJ=Right\r\nttimeJ=Center\r\nsongJ=Left\r\nstatusJ=Center\r\n"
+    "artistW=_\r\ntimeW=0\r\nttimeW=0\r\nsongW=-\r\nstatusW=.\r\n"
+    "artist=%A\r\nsong=%S\r\ntime=%T\r\nttime=%X\r\nstatus=%P\r\n"
+    "artistN=20\r\ntimeN=5\r\nttimeN=6\r\nsongN=30\r\nstatusN=0\r\n"
+    "artistF=2\r\ntimeF=0\r\nttimeF=3\r\nsongF=-1\r\nstatusF=1\r\n"
+    "updateT=22767\r\nact=1\r\n[prefs]\r\nport=4000\r\nminimize=0\r\n";
+
+class PrefsTest : public ::testing::Test {
+ protected:
+  // The path of `name` in the test's folder; the file then holds `text` when given.
+  QString File(const char* name, std::optional<BytesView> text = {}) {
+    const QString path = dir_.filePath(QString::fromLatin1(name));
+    EXPECT_TRUE(!text || WriteFileAtomically(path, *text, nullptr));
+    return path;
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
+  PrefsStore store(File("prefs.ini", kOriginalFile));
+  testing::internal::CaptureStderr();
+  const Preferences p = store.Load();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(store.FileFound());
+  EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
+                     p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
+            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
+                            22767, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
+  std::string fields;  // token, case, length, pad, justification of each media field
+  for (const FieldPrefs& f : p.fields)
+    fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
+              f.justification + ';';
+  EXPECT_EQ(fields,
+            "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
+
+  // Saving adds only the listener's address; from then on the file is written back unchanged.
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(store.Save(i == 0 ? p : store.Load()));
+    EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
+  }
+}
+
+TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
+  PrefsStore store(File("new/sub/prefs.ini"));  // folders are created
+  Preferences prefs = store.Load();
+  EXPECT_FALSE(store.FileFound());
+  const Bytes tail(2000, 'x');  // no length limit on a value
+  prefs.block = "a<BR>b<br>c\r\nd\ne\rf\r\n[prefs]\nport=1\r\n" + tail;
+  prefs.Field(MediaField::kSong).pad = " ";
+  prefs.Field(MediaField::kTotalTime).caseIndex = -1;  // a typed case, no item chosen
+  prefs.intervalSpin = kSpinMax;                       // an interval of 0
+  prefs.awayUsesOwnMessage = false;
+  prefs.enabled = 0;
+  ASSERT_TRUE(store.Save(prefs));
+  // Every line break of the block, lone or not, is stored as "<BR>": the block stays one line.
+  EXPECT_EQ(
+      ReadAll(store.Path()),
+      "[KAVO]\r\nrepBufferCheck=0\r\nrepBufferText=Text1\r\nreplaceII=What You Want Replaced\r\n"
+      "replaceIIblock=a<BR>b<br>c<BR>d<BR>e<BR>f<BR>[prefs]<BR>port=1<BR>" +
+          tail +
+          "\r\nprofileact=1\r\nawayact=1\r\nawaypref=False\r\nlaunchcheck=0\r\nlaunchpath=\r\n"
+          "limit=0\r\nartistJ=Center\r\ntimeJ=Center\r\nttimeJ=Center\r\nsongJ=Center\r\n"
+          "statusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\nsongW= \r\nstatusW=_\r\n"
+          "artist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
+          "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
+          "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
+          "[prefs]\r\nport=3131\r\nminimize=1\r\nbind=127.0.0.1\r\n");
+  testing::internal::CaptureStderr();
+  const Preferences p = store.Load();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
+  EXPECT_EQ(
+      std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
+                      p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
+      std::make_tuple("", -1, 0, false, 0, "3131"));
+}
+
+TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
+  const QString path = File("prefs.ini", "[KAVO]\nupdateT=abc\nact=0\n[prefs]\nport=0\n");
+  testing::internal::CaptureStderr();
+  const Preferences p = PrefsStore(path).Load();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "quorvel: " + path.toStdString() +
+                ": [KAVO] updateT=\"abc\" is not a whole number from 0 to 32767; keeping 27767\n"
+                "quorvel: " +
+                path.toStdString() +
+                ": [prefs] port=\"0\" is not a port from 1 to 65535; keeping 3131\n");
+  EXPECT_EQ(std::tie(p.intervalSpin, p.enabled, p.port), std::make_tuple(27767, 0, "3131"));
+}
+
+TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
+  PrefsStore store(
+      File("prefs.ini",
+           "\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\n\n[Other]\n"
+           "artist=not ours\njunk without equals\n[prefs]\nPort = 4000\n\n[kavo]\nact=0"));
+  Preferences p = store.Load();
+  p.port = "5000";
+  ASSERT_TRUE(store.Save(p));
+  // Every line kept in order, the port changed in place, new keys after the last filled line.
+  EXPECT_THAT(
+      ReadAll(store.Path()),
+      AllOf(StartsWith("\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\nrepBufferCheck=0\n"),
+            EndsWith("updateT=27767\n\n[Other]\nartist=not ours\njunk without equals\n[prefs]\n"
+                     "Port =5000\nminimize=1\nbind=127.0.0.1\n\n[kavo]\nact=0"),
+            Not(HasSubstr("\r"))));
+  // Only the first section of a name counts, and "artist" of another program is not ours.
+  const Preferences again = store.Load();
+  EXPECT_EQ(std::tie(again.enabled, again.Field(MediaField::kArtist).token),
+            std::make_tuple(1, ""));
+}
+
+TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
+  const QString blocker = File("plain-file", "x");
+  const QString folder = File("prefs.ini");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  for (const QString& path : {blocker + QStringLiteral("/prefs.ini"), folder}) {
+    PrefsStore store(path);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.Load().port, "3131");
+    EXPECT_FALSE(store.Save(Preferences()));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
+  }
+  EXPECT_EQ(ReadAll(blocker), "x");
+  EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
+  const QString path = File("prefs.ini", "[KAVO]\r\nact=1\r\n");
+  const pid_t child = fork();
+  if (child == 0) {
+    WriteFileAtomically(path, Bytes(100000, 'x'), nullptr, [] { _exit(42); });
+    _exit(1);  // not reached when the hook runs
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << status;
+  EXPECT_EQ(ReadAll(path), "[KAVO]\r\nact=1\r\n");
+}
+
+}  // namespace
+}  // namespace quorvel
