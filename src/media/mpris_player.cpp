@@ -114,7 +114,8 @@ PlayerSnapshot MprisPlayer::Query() {
     return {};
   }
   QStringList names;
-  const QString prefix = QLatin1String(kMprisPrefix);
+  const QString prefix =
+      QString::fromUtf8(kMprisPrefix.data(), static_cast<qsizetype>(kMprisPrefix.size()));
   for (const QString& name : list.arguments().constFirst().toStringList()) {
     if (name.startsWith(prefix) && NameMatches(name.mid(prefix.size()), playerName_)) {
       names.append(name);

@@ -7,10 +7,9 @@
 #include <string>
 
 #include "media/media_player.h"
+#include "media/player_choice.h"
 
 namespace quorvel {
-
-inline constexpr char kMprisPrefix[] = "org.mpris.MediaPlayer2.";
 
 class MprisPlayer final : public MediaPlayer {
  public:

@@ -33,7 +33,9 @@ class MprisTest : public ::testing::Test {
 
   static auto Start(const char* name, testing::TestPlayerState state) {
     return std::make_unique<testing::ThreadedTestPlayer>(
-        bus_->Address(), kMprisPrefix + QString(name), std::move(state));
+        bus_->Address(),
+        QString::fromUtf8(kMprisPrefix.data(), static_cast<qsizetype>(kMprisPrefix.size())) + name,
+        std::move(state));
   }
   static MprisPlayer Player(const QString& name = {}, int timeoutMs = 1000) {
     return MprisPlayer(QDBusConnection::connectToBus(bus_->Address(), "client"), name, timeoutMs);
