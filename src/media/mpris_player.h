@@ -3,35 +3,50 @@
 
 #include <QDBusConnection>
 #include <QString>
+#include <QStringList>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "media/media_player.h"
-#include "media/player_choice.h"
 
 namespace quorvel {
 
+inline constexpr int kMprisTimeoutMs = 1000;
+
 class MprisPlayer final : public MediaPlayer {
  public:
-  // `playerName` empty: any player, one that is playing preferred. Otherwise only the player of
-  // that name: org.mpris.MediaPlayer2.<playerName>, or one of its instances
-  // (org.mpris.MediaPlayer2.<playerName>.instance42). A player that does not answer within
-  // `timeoutMs` counts as not found.
-  MprisPlayer(QDBusConnection bus, QString playerName, int timeoutMs = 1000);
+  // Reads the player that `choice` picks among those on `bus` (see ChoosePlayer). A non-empty
+  // `onlyPlayer` overrides the choice: then only the player of that name is read, or one of its
+  // instances, and no other even when it is absent. A player that does not answer within
+  // `timeoutMs` counts as absent.
+  MprisPlayer(QDBusConnection bus, PlayerChoice choice, QString onlyPlayer = {},
+              int timeoutMs = kMprisTimeoutMs);
 
   // Lists the bus names (one call to the bus), then asks every candidate player for its
   // properties at once (one GetAll each, sent together) and waits at most `timeoutMs` for them.
   PlayerSnapshot Query() override;
   std::string Describe() const override { return description_; }
 
+  void SetChoice(const PlayerChoice& choice) override { choice_ = choice; }
+  // Every MPRIS player on the bus with its identity, ignored ones included, asked all at once.
+  PlayerList ListPlayers() override;
+
  private:
+  std::optional<QStringList> PlayerNames(std::string& error);
+  std::vector<PlayerInfo> AskPlayers(const QStringList& names, bool withIdentity);
+  std::optional<std::size_t> Choose(const std::vector<PlayerInfo>& players) const;
+
   QDBusConnection bus_;
-  QString playerName_;
+  PlayerChoice choice_;
+  QString onlyPlayer_;
   int timeoutMs_;
   std::string description_ = "MPRIS: not asked yet";
 };
 
 // The MPRIS player on the session bus.
-std::unique_ptr<MediaPlayer> MakeSessionMprisPlayer(const QString& playerName);
+std::unique_ptr<MediaPlayer> MakeSessionMprisPlayer(const PlayerChoice& choice,
+                                                    const QString& onlyPlayer = {});
 
 }  // namespace quorvel
