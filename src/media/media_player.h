@@ -75,7 +75,7 @@ class MediaPlayer {
   virtual PlayerList ListPlayers() { return {}; }
   // Starts telling of changes through `watch`, replacing what an earlier call set; a watch with
   // both functions empty stops it. Backends that cannot watch say nothing: the timer still runs.
-  // A callback must not destroy the player.
+  // A callback may query the player, but must neither destroy it nor call Watch().
   virtual void Watch(PlayerWatch) {}
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "media/mpris_properties.h"
+#include "media/mpris_watcher.h"
 #include "media/player_choice.h"
 
 namespace quorvel {
@@ -41,6 +42,8 @@ MprisPlayer::MprisPlayer(QDBusConnection bus, PlayerChoice choice, QString onlyP
       choice_(std::move(choice)),
       onlyPlayer_(std::move(onlyPlayer)),
       timeoutMs_(timeoutMs) {}
+
+MprisPlayer::~MprisPlayer() = default;
 
 std::optional<QStringList> MprisPlayer::PlayerNames(std::string& error) {
   if (!bus_.isConnected()) {
@@ -89,7 +92,11 @@ std::vector<PlayerInfo> MprisPlayer::AskPlayers(const QStringList& names, bool w
     player.busName = ToUtf8(names[static_cast<qsizetype>(i)]);
     states[i].waitForFinished();
     const QDBusMessage reply = states[i].reply();
-    if (auto state = SnapshotOfReply(reply)) player.state = std::move(*state);
+    if (auto state = SnapshotOfReply(reply)) {
+      player.state = std::move(*state);
+      // A reply comes from the player's connection, which its later signals name.
+      busNameOfOwner_.insert(reply.service(), names[static_cast<qsizetype>(i)]);
+    }
     if (withIdentity) {
       identities[i].waitForFinished();
       player.identity = IdentityOfReply(identities[i].reply());
@@ -113,6 +120,9 @@ std::optional<std::size_t> MprisPlayer::Choose(const std::vector<PlayerInfo>& pl
 }
 
 PlayerSnapshot MprisPlayer::Query() {
+  candidates_.clear();
+  chosenBusName_.clear();
+  busNameOfOwner_.clear();
   std::string error;
   const std::optional<QStringList> names = PlayerNames(error);
   if (!names) {
@@ -138,14 +148,15 @@ PlayerSnapshot MprisPlayer::Query() {
     return {};
   }
 
-  const std::vector<PlayerInfo> candidates = AskPlayers(wanted, false);
-  const std::optional<std::size_t> chosen = Choose(candidates);
+  candidates_ = AskPlayers(wanted, false);
+  const std::optional<std::size_t> chosen = Choose(candidates_);
   if (!chosen) {
     description_ = "MPRIS: no answer within " + std::to_string(timeoutMs_) + " ms from " +
                    ToUtf8(wanted.join(QStringLiteral(", ")));
     return {};
   }
-  const PlayerInfo& player = candidates[*chosen];
+  const PlayerInfo& player = candidates_[*chosen];
+  chosenBusName_ = player.busName;
   description_ =
       "MPRIS: " + std::string(ShortPlayerName(player.busName)) + " (" + player.busName + ")";
   return player.state;
@@ -159,6 +170,42 @@ PlayerList MprisPlayer::ListPlayers() {
     list.chosen = Choose(list.players);
   }
   return list;
+}
+
+void MprisPlayer::Watch(PlayerWatch watch) {
+  watcher_.reset();
+  if (!watch.playersChanged && !watch.playbackChanged) {
+    return;
+  }
+  // A player's connection has a unique name that is never used again, so the names the last query
+  // saw stay true while the watch runs; a player that comes later is told of as it arrives.
+  const auto matters = [this](const QString& owner, std::optional<int> newStatus) {
+    return ChangeMatters(owner, newStatus);
+  };
+  watcher_ = std::make_unique<MprisWatcher>(bus_, std::move(watch), matters);
+}
+
+bool MprisPlayer::ChangeMatters(const QString& owner, std::optional<int> newStatus) {
+  const auto known = busNameOfOwner_.constFind(owner);
+  if (known == busNameOfOwner_.constEnd()) {
+    return false;  // not a player the last query saw; its arrival was told already
+  }
+  const std::string busName = ToUtf8(*known);
+  const auto player = std::find_if(candidates_.begin(), candidates_.end(),
+                                   [&](const PlayerInfo& p) { return p.busName == busName; });
+  if (player == candidates_.end()) {
+    return false;  // ignored, or not the named player
+  }
+  if (newStatus) player->state.playStatus = *newStatus;
+  if (busName == chosenBusName_) {
+    return true;
+  }
+  // Another player's new state may make it the one to read.
+  if (!newStatus) {
+    return false;
+  }
+  const std::optional<std::size_t> chosen = Choose(candidates_);
+  return (chosen ? candidates_[*chosen].busName : std::string()) != chosenBusName_;
 }
 
 std::unique_ptr<MediaPlayer> MakeSessionMprisPlayer(const PlayerChoice& choice,

@@ -1,7 +1,7 @@
 // The MPRIS backend, and `quorvel --now-playing` end to end, against test players on a private bus.
 #include <gtest/gtest.h>
+#include <qtestsupport_core.h>
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -190,6 +190,67 @@ TEST_F(MprisTest, BrokenPlayersNeitherCrashNorHoldTheQueryUp) {
   EXPECT_EQ(Found(player->Query()), "Band|Tune 0 0/0");
   EXPECT_EQ(player->ListPlayers().players.size(), 6u);  // a6 has left
   EXPECT_LT(timer.elapsed(), 8000);
+}
+
+// Runs the event loop until `done` or 5 seconds have passed; true when done.
+template <typename Done>
+bool WaitFor(Done done) {
+  return QTest::qWaitFor(done, 5000);
+}
+
+// Runs the event loop for `ms`, so that anything due is delivered.
+void Settle(int ms = 400) {
+  QTest::qWait(ms);
+}
+
+TEST_F(MprisTest, TellsOfPlayersComingAndGoing) {
+  auto player = Player();
+  int changes = 0;
+  player->Watch({[&] { ++changes; }, nullptr});
+  player->Query();  // a round trip on the connection, then a moment for the watch to be in place
+  Settle(200);
+  auto comer = Start("comer", {"Playing", {"Band"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 1; })) << changes;
+  comer.reset();
+  ASSERT_TRUE(WaitFor([&] { return changes == 2; })) << changes;
+  player->Watch({});  // stopped
+  auto other = Start("other", {"Playing", {"Band"}});
+  Settle();
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(MprisTest, TellsOfTrackAndStateChangesThatCanChangeWhatIsRead) {
+  auto alpha = Start("alpha", {"Playing", {"Alpha"}});
+  auto zeta = Start("zeta", {"Paused", {"Zeta"}});
+  auto muted = Start("muted", {"Paused", {"Muted"}});
+  auto player = Player({}, 1000, {"", {"muted"}});
+  int changes = 0;
+  player->Watch({nullptr, [&] { ++changes; }});
+  ASSERT_EQ(Found(player->Query()), "Alpha| 1 0/0");
+
+  // A new track of the player read: one call for a burst of signals.
+  for (int i = 0; i < 3; ++i) alpha->EmitChanged({{"Metadata", QVariantMap{}}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 1; })) << changes;
+  Settle();
+  EXPECT_EQ(changes, 1);
+  // Nothing that is shown, another interface, another player whose state does not change the
+  // choice (both playing: alpha still comes first), an ignored player: no call.
+  alpha->EmitChanged({{"Volume", 0.5}});
+  alpha->EmitChanged({{"Identity", "x"}}, {}, "org.mpris.MediaPlayer2");
+  zeta->EmitChanged({{"Metadata", QVariantMap{}}});
+  zeta->EmitChanged({{"PlaybackStatus", "Playing"}});
+  muted->EmitChanged({{"PlaybackStatus", "Playing"}});
+  Settle();
+  EXPECT_EQ(changes, 1);
+  // The player read pauses: told; zeta, playing, is now read.
+  alpha->Set({"Paused", {"Alpha"}});
+  zeta->Set({"Playing", {"Zeta"}});
+  alpha->EmitChanged({{"PlaybackStatus", "Paused"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 2; })) << changes;
+  EXPECT_EQ(Found(player->Query()), "Zeta| 1 0/0");
+  // Alpha plays again: it comes first by name, so the choice changes: told.
+  alpha->EmitChanged({{"PlaybackStatus", "Playing"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 3; })) << changes;
 }
 
 TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
