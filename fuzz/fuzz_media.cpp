@@ -1,6 +1,7 @@
-// Arbitrary bytes into title parsing and field fitting: no crash, no overrun, and the results keep
-// their promises (pieces of the title; prefixes cut on character boundaries; the value kept whole
-// inside its padding).
+// Arbitrary bytes into title parsing, the split of untagged titles and field fitting: no crash, no
+// overrun, and the results keep their promises (pieces of the title; an untagged title rebuilt
+// from its artist and song, less an extension at most; prefixes cut on character boundaries; the
+// value kept whole inside its padding).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "media/field_format.h"
 #include "media/title_parser.h"
+#include "media/title_split.h"
 #include "media/utf8_text.h"
 
 namespace {
@@ -16,6 +18,35 @@ void Check(bool condition) {
   if (!condition) {
     std::abort();
   }
+}
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The title up to the first NUL, the URL after it: the track is the title split at its first
+// " - ", after a dot and one to four letters or digits at most were cut off its end.
+void CheckSplit(quorvel::BytesView input) {
+  using namespace quorvel;
+  const std::size_t nul = input.find('\0');
+  const BytesView title = input.substr(0, nul);
+  const BytesView url = nul == BytesView::npos ? BytesView() : input.substr(nul + 1);
+  const auto track = TrackFromTags({"", Bytes(title), "", Bytes(url)});
+  if (!track) {
+    const BytesView base = FileNameOfUrl(url) == title ? WithoutExtension(title) : title;
+    Check(base.empty() || base == " - ");
+    return;
+  }
+  Check(track->album.empty());
+  Check(track->artist.find(" - ") == Bytes::npos);
+  const Bytes rebuilt = track->artist.empty() && title.find(" - ") != 0
+                            ? track->song
+                            : track->artist + " - " + track->song;
+  Check(title.substr(0, rebuilt.size()) == rebuilt);
+  const BytesView cut = title.substr(rebuilt.size());
+  Check(cut.empty() ||
+        (cut.size() >= 2 && cut.size() <= 5 && cut[0] == '.' &&
+         std::all_of(cut.begin() + 1, cut.end(), IsAsciiAlnum) && FileNameOfUrl(url) == title));
 }
 
 }  // namespace
@@ -28,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(track->artist == "TV" || input.find(track->artist) != BytesView::npos);
     Check(input.find(track->song) != BytesView::npos);
   }
+  CheckSplit(input);
 
   // FitField: two bytes of length, one of switches, then the value and the pad text split at the
   // first NUL.

@@ -16,10 +16,11 @@ bool Composer::Refresh() {
   if (!snapshot_.found) {
     return false;
   }
-  // A track that cannot be read leaves the last artist and song in force.
+  // A track that cannot be read leaves the last artist, song and album in force.
   if (snapshot_.track) {
     artist_ = snapshot_.track->artist;
     song_ = snapshot_.track->song;
+    album_ = snapshot_.track->album;
   }
   return !artist_.empty() || !song_.empty();
 }

@@ -12,8 +12,8 @@ class Composer {
   Composer(MediaPlayer& player, const FormatSettings& settings);
 
   // Starts a composition: asks the player afresh (one query) and parses its track, keeping the
-  // last artist and song when the track cannot be read. True when a player answered and artist
-  // or song is known, i.e. when tokens are to be filled.
+  // last artist, song and album when the track cannot be read. True when a player answered and
+  // artist or song is known, i.e. when tokens are to be filled.
   bool Refresh();
 
   // The whole profile composition: Refresh(), then FillTokens(text), or `text` unchanged when
@@ -28,12 +28,14 @@ class Composer {
 
   const Bytes& CurrentArtist() const { return artist_; }
   const Bytes& CurrentSong() const { return song_; }
+  const Bytes& CurrentAlbum() const { return album_; }
 
  private:
   MediaPlayer& player_;
   const FormatSettings& settings_;
   Bytes artist_;
   Bytes song_;
+  Bytes album_;
   PlayerSnapshot snapshot_;  // what the last Refresh() read
 };
 

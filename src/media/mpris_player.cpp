@@ -1,170 +1,216 @@
 #include "media/mpris_player.h"
 
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QStringList>
-#include <QVariantMap>
 #include <algorithm>
 #include <utility>
-#include <vector>
 
-#include "media/time_text.h"
+#include "media/mpris_properties.h"
+#include "media/mpris_watcher.h"
+#include "media/player_choice.h"
 
 namespace quorvel {
 
 namespace {
 
-// More candidates than any desktop runs; the bound keeps a crowded bus from costing much.
-constexpr int kMaxCandidates = 32;
+// More players than any desktop runs; the bound keeps a crowded bus from costing much.
+constexpr int kMaxPlayers = 32;
 
-std::string Utf8(const QString& text) {
-  return text.toUtf8().toStdString();
+const QString kPlayerPath = QStringLiteral("/org/mpris/MediaPlayer2");
+
+bool IsIgnored(const QString& busName, const std::vector<std::string>& ignored) {
+  const std::string bus = ToUtf8(busName);
+  return std::any_of(ignored.begin(), ignored.end(),
+                     [&](const std::string& name) { return PlayerNameMatches(bus, name); });
 }
 
-bool NameMatches(const QString& suffix, const QString& wanted) {
-  return wanted.isEmpty() || suffix == wanted || suffix.startsWith(wanted + QLatin1Char('.'));
-}
-
-// A D-Bus dictionary arrives either already demarshalled or as a QDBusArgument.
-QVariantMap AsMap(const QVariant& value) {
-  if (value.canConvert<QDBusArgument>()) {
-    const auto argument = value.value<QDBusArgument>();
-    if (argument.currentType() == QDBusArgument::MapType) {
-      return qdbus_cast<QVariantMap>(argument);
-    }
-    return {};
-  }
-  return value.toMap();
-}
-
-QStringList AsStringList(const QVariant& value) {
-  if (value.canConvert<QDBusArgument>()) {
-    const auto argument = value.value<QDBusArgument>();
-    if (argument.currentType() == QDBusArgument::ArrayType) {
-      return qdbus_cast<QStringList>(argument);
-    }
-    return {};
-  }
-  if (value.metaType().id() == QMetaType::QString) {
-    return {value.toString()};  // some players send a single artist as a plain string
-  }
-  return value.toStringList();
-}
-
-// A D-Bus integer of any width; other types give 0.
-std::int64_t AsInteger(const QVariant& value) {
-  bool ok = false;
-  const qlonglong number = value.toLongLong(&ok);
-  return ok ? number : 0;
-}
-
-int StatusCode(const QString& status) {
-  if (status == QLatin1String("Playing")) return kPlayPlaying;
-  if (status == QLatin1String("Paused")) return kPlayPaused;
-  if (status == QLatin1String("Stopped")) return kPlayStopped;
-  return -1;
-}
-
-PlayerSnapshot SnapshotOf(const QVariantMap& properties) {
-  PlayerSnapshot snapshot;
-  snapshot.found = true;
-  snapshot.playStatus = StatusCode(properties.value(QStringLiteral("PlaybackStatus")).toString());
-  // Position and length are in microseconds.
-  snapshot.elapsedMs = AsInteger(properties.value(QStringLiteral("Position"))) / 1000;
-  const QVariantMap metadata = AsMap(properties.value(QStringLiteral("Metadata")));
-  snapshot.totalSeconds =
-      ElapsedSeconds(AsInteger(metadata.value(QStringLiteral("mpris:length"))) / 1000);
-  const QString artist =
-      AsStringList(metadata.value(QStringLiteral("xesam:artist"))).join(QStringLiteral(", "));
-  const QString title = metadata.value(QStringLiteral("xesam:title")).toString();
-  if (!artist.isEmpty() || !title.isEmpty()) {
-    snapshot.track = Track{Utf8(artist), Utf8(title)};
-  }
-  return snapshot;
-}
-
-// Playing first, then paused, then the rest.
-int Rank(int status) {
-  if (status == kPlayPlaying) return 0;
-  if (status == kPlayPaused) return 1;
-  return 2;
+QDBusPendingCall AskAll(QDBusConnection& bus, const QString& busName, const QString& interfaceName,
+                        int timeoutMs) {
+  QDBusMessage getAll = QDBusMessage::createMethodCall(
+      busName, kPlayerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+      QStringLiteral("GetAll"));
+  getAll << interfaceName;
+  return bus.asyncCall(getAll, timeoutMs);
 }
 
 }  // namespace
 
-MprisPlayer::MprisPlayer(QDBusConnection bus, QString playerName, int timeoutMs)
-    : bus_(std::move(bus)), playerName_(std::move(playerName)), timeoutMs_(timeoutMs) {}
+MprisPlayer::MprisPlayer(QDBusConnection bus, PlayerChoice choice, QString onlyPlayer,
+                         int timeoutMs)
+    : bus_(std::move(bus)),
+      choice_(std::move(choice)),
+      onlyPlayer_(std::move(onlyPlayer)),
+      timeoutMs_(timeoutMs) {}
 
-PlayerSnapshot MprisPlayer::Query() {
-  const QString wanted = playerName_.isEmpty() ? QStringLiteral("player")
-                                               : QStringLiteral("player \"%1\"").arg(playerName_);
+MprisPlayer::~MprisPlayer() = default;
+
+std::optional<QStringList> MprisPlayer::PlayerNames(std::string& error) {
   if (!bus_.isConnected()) {
-    description_ = "MPRIS: no D-Bus session bus";
-    return {};
+    const QString reason = bus_.lastError().message();
+    error = "cannot reach the D-Bus session bus";
+    if (!reason.isEmpty()) error += " (" + ToUtf8(reason) + ")";
+    return std::nullopt;
   }
-
   const QDBusMessage list =
       bus_.call(QDBusMessage::createMethodCall(
                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
                 QDBus::Block, timeoutMs_);
   if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
-    description_ = "MPRIS: the bus did not list its names (" + Utf8(list.errorMessage()) + ")";
-    return {};
+    error = "the bus did not list its names (" + ToUtf8(list.errorMessage()) + ")";
+    return std::nullopt;
   }
   QStringList names;
-  const QString prefix = QLatin1String(kMprisPrefix);
+  const QString prefix = MprisPrefix();
   for (const QString& name : list.arguments().constFirst().toStringList()) {
-    if (name.startsWith(prefix) && NameMatches(name.mid(prefix.size()), playerName_)) {
+    if (name.startsWith(prefix) && name.size() > prefix.size()) {
       names.append(name);
     }
   }
   names.sort();
-  if (names.size() > kMaxCandidates) {
-    names.erase(names.begin() + kMaxCandidates, names.end());
+  if (names.size() > kMaxPlayers) {
+    names.erase(names.begin() + kMaxPlayers, names.end());
   }
-  if (names.isEmpty()) {
-    description_ = "MPRIS: no " + Utf8(wanted) + " on the bus";
-    return {};
-  }
-
-  // Ask every candidate at once, so that one slow player costs at most one timeout in all.
-  std::vector<std::pair<QString, QDBusPendingCall>> calls;
-  calls.reserve(static_cast<std::size_t>(names.size()));
-  for (const QString& name : names) {
-    QDBusMessage getAll = QDBusMessage::createMethodCall(
-        name, QStringLiteral("/org/mpris/MediaPlayer2"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
-    getAll << QStringLiteral("org.mpris.MediaPlayer2.Player");
-    calls.emplace_back(name, bus_.asyncCall(getAll, timeoutMs_));
-  }
-
-  PlayerSnapshot best;
-  QString bestName;
-  for (auto& [name, call] : calls) {
-    call.waitForFinished();
-    const QDBusMessage reply = call.reply();
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      continue;  // gone, not answering in time, or not a player after all
-    }
-    PlayerSnapshot snapshot = SnapshotOf(AsMap(reply.arguments().constFirst()));
-    if (!best.found || Rank(snapshot.playStatus) < Rank(best.playStatus)) {
-      best = std::move(snapshot);
-      bestName = name;
-    }
-  }
-  if (!best.found) {
-    description_ = "MPRIS: no answer within " + std::to_string(timeoutMs_) + " ms from " +
-                   Utf8(names.join(QStringLiteral(", ")));
-    return {};
-  }
-  description_ = "MPRIS: " + Utf8(bestName.mid(prefix.size())) + " (" + Utf8(bestName) + ")";
-  return best;
+  return names;
 }
 
-std::unique_ptr<MediaPlayer> MakeSessionMprisPlayer(const QString& playerName) {
-  return std::make_unique<MprisPlayer>(QDBusConnection::sessionBus(), playerName);
+std::vector<PlayerInfo> MprisPlayer::AskPlayers(const QStringList& names, bool withIdentity) {
+  // Ask every player at once, so that one slow player costs at most one timeout in all.
+  const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+  const QString rootInterface = QStringLiteral("org.mpris.MediaPlayer2");
+  std::vector<QDBusPendingCall> states;
+  std::vector<QDBusPendingCall> identities;
+  for (const QString& name : names) {
+    states.push_back(AskAll(bus_, name, playerInterface, timeoutMs_));
+    if (withIdentity) identities.push_back(AskAll(bus_, name, rootInterface, timeoutMs_));
+  }
+  std::vector<PlayerInfo> players;
+  players.reserve(states.size());
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    PlayerInfo player;
+    player.busName = ToUtf8(names[static_cast<qsizetype>(i)]);
+    states[i].waitForFinished();
+    const QDBusMessage reply = states[i].reply();
+    if (auto state = SnapshotOfReply(reply)) {
+      player.state = std::move(*state);
+      // A reply comes from the player's connection, which its later signals name.
+      busNameOfOwner_.insert(reply.service(), names[static_cast<qsizetype>(i)]);
+    }
+    if (withIdentity) {
+      identities[i].waitForFinished();
+      player.identity = IdentityOfReply(identities[i].reply());
+    }
+    players.push_back(std::move(player));
+  }
+  return players;
+}
+
+std::optional<std::size_t> MprisPlayer::Choose(const std::vector<PlayerInfo>& players) const {
+  if (onlyPlayer_.isEmpty()) {
+    return ChoosePlayer(players, choice_.preferred, choice_.ignored);
+  }
+  // The named player wins whenever present, so anything else chosen means it is absent.
+  const std::string only = ToUtf8(onlyPlayer_);
+  const auto chosen = ChoosePlayer(players, only, {});
+  if (chosen && PlayerNameMatches(players[*chosen].busName, only)) {
+    return chosen;
+  }
+  return std::nullopt;
+}
+
+PlayerSnapshot MprisPlayer::Query() {
+  candidates_.clear();
+  chosenBusName_.clear();
+  busNameOfOwner_.clear();
+  std::string error;
+  const std::optional<QStringList> names = PlayerNames(error);
+  if (!names) {
+    description_ = "MPRIS: " + error;
+    return {};
+  }
+  QStringList wanted;
+  for (const QString& name : *names) {
+    if (onlyPlayer_.isEmpty() ? !IsIgnored(name, choice_.ignored)
+                              : PlayerNameMatches(ToUtf8(name), ToUtf8(onlyPlayer_))) {
+      wanted.append(name);
+    }
+  }
+  if (wanted.isEmpty()) {
+    if (!onlyPlayer_.isEmpty()) {
+      description_ = "MPRIS: no player \"" + ToUtf8(onlyPlayer_) + "\" on the bus";
+    } else if (names->isEmpty()) {
+      description_ = "MPRIS: no player on the bus";
+    } else {
+      description_ = "MPRIS: only ignored players on the bus (" +
+                     ToUtf8(names->join(QStringLiteral(", "))) + ")";
+    }
+    return {};
+  }
+
+  candidates_ = AskPlayers(wanted, false);
+  const std::optional<std::size_t> chosen = Choose(candidates_);
+  if (!chosen) {
+    description_ = "MPRIS: no answer within " + std::to_string(timeoutMs_) + " ms from " +
+                   ToUtf8(wanted.join(QStringLiteral(", ")));
+    return {};
+  }
+  const PlayerInfo& player = candidates_[*chosen];
+  chosenBusName_ = player.busName;
+  description_ =
+      "MPRIS: " + std::string(ShortPlayerName(player.busName)) + " (" + player.busName + ")";
+  return player.state;
+}
+
+PlayerList MprisPlayer::ListPlayers() {
+  PlayerList list;
+  const std::optional<QStringList> names = PlayerNames(list.error);
+  if (names) {
+    list.players = AskPlayers(*names, true);
+    list.chosen = Choose(list.players);
+  }
+  return list;
+}
+
+void MprisPlayer::Watch(PlayerWatch watch) {
+  watcher_.reset();
+  if (!watch.playersChanged && !watch.playbackChanged) {
+    return;
+  }
+  // A player's connection has a unique name that is never used again, so the names the last query
+  // saw stay true while the watch runs; a player that comes later is told of as it arrives.
+  const auto matters = [this](const QString& owner, std::optional<int> newStatus) {
+    return ChangeMatters(owner, newStatus);
+  };
+  watcher_ = std::make_unique<MprisWatcher>(bus_, std::move(watch), matters);
+}
+
+bool MprisPlayer::ChangeMatters(const QString& owner, std::optional<int> newStatus) {
+  const auto known = busNameOfOwner_.constFind(owner);
+  if (known == busNameOfOwner_.constEnd()) {
+    return false;  // not a player the last query saw; its arrival was told already
+  }
+  const std::string busName = ToUtf8(*known);
+  const auto player = std::find_if(candidates_.begin(), candidates_.end(),
+                                   [&](const PlayerInfo& p) { return p.busName == busName; });
+  if (player == candidates_.end()) {
+    return false;  // ignored, or not the named player
+  }
+  if (newStatus) player->state.playStatus = *newStatus;
+  if (busName == chosenBusName_) {
+    return true;
+  }
+  // Another player's new state may make it the one to read.
+  if (!newStatus) {
+    return false;
+  }
+  const std::optional<std::size_t> chosen = Choose(candidates_);
+  return (chosen ? candidates_[*chosen].busName : std::string()) != chosenBusName_;
+}
+
+std::unique_ptr<MediaPlayer> MakeSessionMprisPlayer(const PlayerChoice& choice,
+                                                    const QString& onlyPlayer) {
+  return std::make_unique<MprisPlayer>(QDBusConnection::sessionBus(), choice, onlyPlayer);
 }
 
 }  // namespace quorvel

@@ -1,7 +1,5 @@
 #include "media/player_factory.h"
 
-#include <string>
-
 #include "media/none_player.h"
 #include "wire/error.h"
 
@@ -13,29 +11,34 @@
 
 namespace quorvel {
 
-std::unique_ptr<MediaPlayer> MakeMediaPlayer(std::string_view choice) {
-  if (choice == "none") {
+std::unique_ptr<MediaPlayer> MakeMediaPlayer(const PlayerOptions& options) {
+  const std::string_view backend = options.backend;
+  if (backend == "none") {
     return std::make_unique<NonePlayer>();
   }
 #ifdef _WIN32
-  if (choice.empty() || choice == "winamp") {
+  if (backend.empty() || backend == "winamp") {
     return std::make_unique<WinampPlayer>();
   }
-  throw Error("unknown media player \"" + std::string(choice) +
+  throw Error("unknown media player \"" + options.backend +
               "\" (this build knows \"winamp\" and \"none\")");
 #else
-  if (choice == "winamp") {
+  if (backend == "winamp") {
     throw Error("the Winamp player backend exists on Windows only");
   }
-  std::string_view name = choice;
+  std::string_view name = backend;
   if (name == "mpris") {
     name = {};
   } else if (name.substr(0, 6) == "mpris:") {
     name.remove_prefix(6);
   }
   return MakeSessionMprisPlayer(
-      QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+      options.choice, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 #endif
+}
+
+std::unique_ptr<MediaPlayer> MakeMediaPlayer(std::string_view choice) {
+  return MakeMediaPlayer(PlayerOptions{std::string(choice), {}});
 }
 
 }  // namespace quorvel

@@ -2,11 +2,23 @@
 // The media player backend chosen by name.
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "media/media_player.h"
 
 namespace quorvel {
+
+struct PlayerOptions {
+  // The backend, as the command line names it for one run (see MakeMediaPlayer(choice) below);
+  // a player's name here overrides `choice`.
+  std::string backend;
+  // The preferred player and the ignore list from the settings.
+  PlayerChoice choice;
+};
+
+// The backend that `options` names. Throws Error for a backend that this build does not have.
+std::unique_ptr<MediaPlayer> MakeMediaPlayer(const PlayerOptions& options);
 
 // `choice`:
 //   ""             the platform's own: MPRIS on the session bus, or Winamp on Windows

@@ -130,6 +130,15 @@ TEST_F(ComposerTest, FillsWhileAPlayerAnswersAndKeepsTheLastReadableTrack) {
         ":: Band - Tune :: paused 00:02 / 00:10", ":: Solo -  ::  00:00 / 00:00"}) {
     EXPECT_EQ(composer.ComposeText(kTemplate), expected);
   }
+  // The album goes with the track: kept while it cannot be read, replaced by the next one.
+  const PlayerSnapshot album{true, Track{"Band", "Tune", "Album"}, kPlayPlaying};
+  const std::pair<PlayerSnapshot, const char*> steps[] = {
+      {album, "Album"}, {unreadable, "Album"}, {solo, ""}};
+  for (const auto& [snapshot, kept] : steps) {
+    player.script = {snapshot};
+    composer.ComposeText(kTemplate);
+    EXPECT_EQ(composer.CurrentAlbum(), kept);
+  }
 }
 
 TEST_F(ComposerTest, FillsTheBlockFirstThenEachFieldWithItsOwnSettings) {

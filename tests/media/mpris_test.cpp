@@ -1,12 +1,17 @@
 // The MPRIS backend, and `quorvel --now-playing` end to end, against test players on a private bus.
 #include <gtest/gtest.h>
+#include <qtestsupport_core.h>
 
+#include <QDBusArgument>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "media/mpris_player.h"
+#include "media/mpris_properties.h"
+#include "media/player_choice.h"
+#include "media/player_listing.h"
 #include "private_bus.h"
 #include "qt_environment.h"
 #include "test_mpris_service.h"
@@ -17,11 +22,16 @@ namespace {
 [[maybe_unused]] const auto* const kQt =
     ::testing::AddGlobalTestEnvironment(new testing::QtEnvironment);
 
-// What a query found: "artist|song status elapsedMs/totalSeconds" ("no track" without a track),
-// or "not found".
+// What a query found: "artist|song status elapsedMs/totalSeconds" ("no track" without a track,
+// the album in brackets after the song when there is one), or "not found".
 std::string Found(const PlayerSnapshot& s) {
   if (!s.found) return "not found";
-  return (s.track ? s.track->artist + "|" + s.track->song : "no track") +
+  std::string track = "no track";
+  if (s.track) {
+    track = s.track->artist + "|" + s.track->song;
+    if (!s.track->album.empty()) track += " [" + s.track->album + "]";
+  }
+  return track +
          QString(" %1 %2/%3").arg(s.playStatus).arg(s.elapsedMs).arg(s.totalSeconds).toStdString();
 }
 
@@ -32,11 +42,18 @@ class MprisTest : public ::testing::Test {
   void SetUp() override { ASSERT_FALSE(bus_->Address().isEmpty()) << "no dbus-daemon"; }
 
   static auto Start(const char* name, testing::TestPlayerState state) {
-    return std::make_unique<testing::ThreadedTestPlayer>(
-        bus_->Address(), kMprisPrefix + QString(name), std::move(state));
+    auto player = std::make_unique<testing::ThreadedTestPlayer>(
+        bus_->Address(), MprisPrefix() + name, std::move(state));
+    EXPECT_TRUE(player->Registered()) << name;
+    return player;
   }
-  static MprisPlayer Player(const QString& name = {}, int timeoutMs = 1000) {
-    return MprisPlayer(QDBusConnection::connectToBus(bus_->Address(), "client"), name, timeoutMs);
+  static QDBusConnection Client() {
+    return QDBusConnection::connectToBus(bus_->Address(), "client");
+  }
+  // The player named `only` (the command line's override), or the one `choice` picks.
+  static std::unique_ptr<MprisPlayer> Player(const QString& only = {}, int timeoutMs = 1000,
+                                             PlayerChoice choice = {}) {
+    return std::make_unique<MprisPlayer>(Client(), std::move(choice), only, timeoutMs);
   }
 
   // Runs `quorvel --now-playing` with settings from a file of the test's own (absent: defaults),
@@ -62,26 +79,178 @@ TEST_F(MprisTest, ReadsThePlayingPlayerFirstOrTheNamedOne) {
   auto c = Start("gamma.i42", {"Stopped"});
   auto d = Start("delta", {"Buffering", {}, "Title Only"});
   testing::ThreadedTestPlayer notAPlayer(bus_->Address(), "org.example.Other", {"Playing", {"X"}});
-  MprisPlayer any = Player();
-  EXPECT_EQ(Found(any.Query()), "Rós, Guest|Hoppípolla 1 65500/3725");
+  auto any = Player();
+  EXPECT_EQ(Found(any->Query()), "Rós, Guest|Hoppípolla 1 65500/3725");
   const std::pair<const char*, std::string> named[] = {
       {"omega", "A| 3 0/0"}, {"gamma", "no track 0 0/0"}, {"gamma.i42", "no track 0 0/0"},
       {"omeg", "not found"}, {"i42", "not found"},        {"delta", "|Title Only -1 0/0"}};
-  for (const auto& [name, found] : named) EXPECT_EQ(Found(Player(name).Query()), found) << name;
+  for (const auto& [name, found] : named) EXPECT_EQ(Found(Player(name)->Query()), found) << name;
   b.reset();  // gone; with none playing, a paused player comes first
-  EXPECT_EQ(Found(any.Query()), "A| 3 0/0");
+  EXPECT_EQ(Found(any->Query()), "A| 3 0/0");
 }
 
-TEST_F(MprisTest, APlayerThatDoesNotAnswerIsNotFoundAfterTheTimeout) {
-  auto hung = Start("hung", {.artists = {"Mute"}, .silent = true});
-  MprisPlayer player = Player({}, 300);
+TEST_F(MprisTest, SplitsUntaggedTitlesAndReadsTheAlbum) {
+  auto file = Start("file", {.title = "Some Artist - Some Song.ogg",
+                             .url = "file:///music/Some%20Artist%20-%20Some%20Song.ogg"});
+  auto stream = Start(
+      "stream", {.title = "Band - Tune (Radio Edit)", .url = "http://radio.example/stream.ogg"});
+  auto bare = Start("bare", {.title = "Untitled.ogg", .album = "Demos"});
+  auto tagged = Start("tagged", {.artists = {"Band"}, .title = "Tune - Live", .album = "Live!"});
+  const std::pair<const char*, std::string> read[] = {{"file", "Some Artist|Some Song 1 0/0"},
+                                                      {"stream", "Band|Tune (Radio Edit) 1 0/0"},
+                                                      {"bare", "|Untitled.ogg [Demos] 1 0/0"},
+                                                      {"tagged", "Band|Tune - Live [Live!] 1 0/0"}};
+  for (const auto& [name, found] : read) EXPECT_EQ(Found(Player(name)->Query()), found) << name;
+}
+
+TEST_F(MprisTest, ChoosesThePreferredPlayerAndSkipsIgnoredOnes) {
+  auto vlc = Start("vlc.instance1234", {"Paused", {"Vlc"}});
+  auto firefox = Start("firefox.instance_1_2", {"Playing", {"Video"}});
+  auto mpv = Start("mpv", {"Paused", {"Mpv"}});
+  auto spotify = Start("spotify", {"Stopped", {"Spotify"}});
+  auto player = Player();
+  const auto read = [&](PlayerChoice choice) {
+    player->SetChoice(choice);
+    const PlayerSnapshot snapshot = player->Query();
+    return snapshot.found && snapshot.track ? snapshot.track->artist : player->Describe();
+  };
+  EXPECT_EQ(read({}), "Video");
+  EXPECT_EQ(read({"", {"firefox"}}), "Mpv");  // two paused: the first by name
+  EXPECT_EQ(read({"", {"firefox", "mpv"}}), "Vlc");
+  EXPECT_EQ(read({"vlc", {}}), "Vlc");  // preferred, as vlc.instance1234
+  EXPECT_EQ(read({"spotify", {"firefox"}}), "Spotify");
+  EXPECT_EQ(read({"vlc", {"vlc", "firefox"}}), "Mpv");  // ignored wins over preferred
+  EXPECT_EQ(read({"absent", {}}), "Video");
+  EXPECT_EQ(read({"", {"firefox", "mpv", "vlc", "spotify"}}),
+            "MPRIS: only ignored players on the bus (org.mpris.MediaPlayer2.firefox.instance_1_2, "
+            "org.mpris.MediaPlayer2.mpv, org.mpris.MediaPlayer2.spotify, "
+            "org.mpris.MediaPlayer2.vlc.instance1234)");
+  // The command line's player overrides the choice, ignore list included, for the run.
+  const PlayerChoice settings{"vlc", {"spotify"}};
+  EXPECT_EQ(Found(Player("spotify", 1000, settings)->Query()), "Spotify| 0 0/0");
+  auto absent = Player("absent", 1000, settings);
+  EXPECT_EQ(Found(absent->Query()), "not found");
+  EXPECT_EQ(absent->Describe(), "MPRIS: no player \"absent\" on the bus");
+}
+
+TEST_F(MprisTest, ListsEveryPlayerAndMarksTheOneRead) {
+  auto vlc = Start(
+      "vlc.instance7",
+      {.status = "Paused", .artists = {"Band"}, .title = "Tune", .identity = "VLC media player"});
+  auto firefox = Start("firefox", {.title = "Clip", .identity = "Firefox"});
+  auto hung = Start("hung", {.silent = true});
+  auto player = Player({}, 300, {"", {"firefox"}});
   QElapsedTimer timer;
   timer.start();
-  EXPECT_EQ(Found(player.Query()), "not found");
-  EXPECT_LT(timer.elapsed(), 10'000);  // waited for the timeout, not for ever
-  EXPECT_NE(player.Describe().find("no answer"), std::string::npos) << player.Describe();
-  auto good = Start("good", {"Paused", {"Band"}, "Tune"});  // still found beside it
-  EXPECT_EQ(Found(player.Query()), "Band|Tune 3 0/0");
+  const PlayerList list = player->ListPlayers();
+  EXPECT_LT(timer.elapsed(), 5000);  // one timeout for all, not one each
+  EXPECT_EQ(list.error, "");
+  std::string lines;
+  for (std::size_t i = 0; i < list.players.size(); ++i) {
+    lines += PlayerListLine(list.players[i], list.chosen == i) + "\n";
+  }
+  EXPECT_EQ(lines,
+            "  firefox (Firefox): playing, Clip\n"
+            "  hung: no answer\n"
+            "* vlc.instance7 (VLC media player): paused, Band – Tune\n");
+  // No bus: said so, with the reason.
+  MprisPlayer nowhere(QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "nowhere"), {});
+  const PlayerList none = nowhere.ListPlayers();
+  EXPECT_TRUE(none.players.empty());
+  EXPECT_EQ(none.error.rfind("cannot reach the D-Bus session bus (", 0), 0u) << none.error;
+}
+
+TEST_F(MprisTest, BrokenPlayersNeitherCrashNorHoldTheQueryUp) {
+  // Wrong D-Bus types everywhere, a player that is not answering, one that leaves the bus when
+  // asked: none of them is read, and a good player beside them still is.
+  const QVariantMap wrongMetadata{{"xesam:artist", 42},
+                                  {"xesam:title", QByteArray("\xff\xfe")},
+                                  {"xesam:album", QStringList{"A"}},
+                                  {"xesam:url", 7},
+                                  {"mpris:length", "long"}};
+  auto a = Start("a1", {.reply = "not a dictionary"});
+  auto b = Start("a2", {.reply = 12});
+  auto c = Start("a3", {.reply = QVariantMap{{"PlaybackStatus", 1},
+                                             {"Position", QStringList{"x"}},
+                                             {"Metadata", "not a map"}}});
+  auto d = Start(
+      "a4", {.reply = QVariantMap{
+                 {"PlaybackStatus", "Paused"}, {"Position", 1e300}, {"Metadata", wrongMetadata}}});
+  auto e = Start("a5", {.silent = true});
+  auto f = Start("a6", {.leaves = true});
+  auto good = Start("zz", {"Stopped", {"Band"}, "Tune"});
+  auto player = Player({}, 500);
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(Found(player->Query()), "no track 3 0/0");  // a4: paused, its tags unreadable
+  EXPECT_EQ(Found(Player("a3", 500)->Query()), "no track -1 0/0");
+  EXPECT_EQ(Found(Player("a1", 500)->Query()), "not found");
+  EXPECT_EQ(Found(Player("a6", 500)->Query()), "not found");  // gone by now
+  player->SetChoice({"", {"a3", "a4"}});
+  EXPECT_EQ(Found(player->Query()), "Band|Tune 0 0/0");
+  EXPECT_EQ(player->ListPlayers().players.size(), 6u);  // a6 has left
+  EXPECT_LT(timer.elapsed(), 8000);
+}
+
+// Runs the event loop until `done` or 5 seconds have passed; true when done.
+template <typename Done>
+bool WaitFor(Done done) {
+  return QTest::qWaitFor(done, 5000);
+}
+
+// Runs the event loop for `ms`, so that anything due is delivered.
+void Settle(int ms = 400) {
+  QTest::qWait(ms);
+}
+
+TEST_F(MprisTest, TellsOfPlayersComingAndGoing) {
+  auto player = Player();
+  int changes = 0;
+  player->Watch({[&] { ++changes; }, nullptr});
+  player->Query();  // a round trip on the connection, then a moment for the watch to be in place
+  Settle(200);
+  auto comer = Start("comer", {"Playing", {"Band"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 1; })) << changes;
+  comer.reset();
+  ASSERT_TRUE(WaitFor([&] { return changes == 2; })) << changes;
+  player->Watch({});  // stopped
+  auto other = Start("other", {"Playing", {"Band"}});
+  Settle();
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(MprisTest, TellsOfTrackAndStateChangesThatCanChangeWhatIsRead) {
+  auto alpha = Start("alpha", {"Playing", {"Alpha"}});
+  auto zeta = Start("zeta", {"Paused", {"Zeta"}});
+  auto muted = Start("muted", {"Paused", {"Muted"}});
+  auto player = Player({}, 1000, {"", {"muted"}});
+  int changes = 0;
+  player->Watch({nullptr, [&] { ++changes; }});
+  ASSERT_EQ(Found(player->Query()), "Alpha| 1 0/0");
+
+  // A new track of the player read: one call for a burst of signals.
+  for (int i = 0; i < 3; ++i) alpha->EmitChanged({{"Metadata", QVariantMap{}}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 1; })) << changes;
+  Settle();
+  EXPECT_EQ(changes, 1);
+  // Nothing that is shown, another interface, another player whose state does not change the
+  // choice (both playing: alpha still comes first), an ignored player: no call.
+  alpha->EmitChanged({{"Volume", 0.5}});
+  alpha->EmitChanged({{"Identity", "x"}}, {}, "org.mpris.MediaPlayer2");
+  zeta->EmitChanged({{"Metadata", QVariantMap{}}});
+  zeta->EmitChanged({{"PlaybackStatus", "Playing"}});
+  muted->EmitChanged({{"PlaybackStatus", "Playing"}});
+  Settle();
+  EXPECT_EQ(changes, 1);
+  // The player read pauses: told; zeta, playing, is now read.
+  alpha->Set({"Paused", {"Alpha"}});
+  zeta->Set({"Playing", {"Zeta"}});
+  alpha->EmitChanged({{"PlaybackStatus", "Paused"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 2; })) << changes;
+  EXPECT_EQ(Found(player->Query()), "Zeta| 1 0/0");
+  // Alpha plays again: it comes first by name, so the choice changes: told.
+  alpha->EmitChanged({{"PlaybackStatus", "Playing"}});
+  ASSERT_TRUE(WaitFor([&] { return changes == 3; })) << changes;
 }
 
 TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
@@ -105,8 +274,11 @@ TEST_F(MprisTest, NowPlayingFailsWithAMessageWhenNoPlayerIsFound) {
       {{"--player", "winamp"}, "the Winamp player backend exists on Windows only"},
       {{"a", "b"}, "unexpected argument \"b\""}};
   for (const auto& [args, why] : cases) EXPECT_EQ(NowPlaying(args), "1 quorvel: " + why + "\n");
-  EXPECT_EQ(NowPlaying({}, "unix:path=/nonexistent/bus"),
-            "1 quorvel: no media player found (MPRIS: no D-Bus session bus)\n");
+  EXPECT_EQ(
+      NowPlaying({}, "unix:path=/nonexistent/bus")
+          .rfind("1 quorvel: no media player found (MPRIS: cannot reach the D-Bus session bus (",
+                 0),
+      0u);
 }
 
 }  // namespace
