@@ -17,6 +17,7 @@ class CountingRelay : public RelayControl {
   void StartListening(std::uint16_t) override {}
   void StopListening() override {}
   bool IsClientConnected(SlotIndex) const override { return true; }
+  ConnectionId ClientConnection(SlotIndex slot) const override { return ConnectionId(slot); }
   void SendBytes(Toward, SlotIndex, BytesView) override { ++sends; }
   void SendFrame(Toward, SlotIndex, Bytes& frame) override { Check(frame); }
   static void Check(const Bytes& data) {

@@ -190,6 +190,7 @@ void Relay::ResetSlot(SlotIndex index) {
   slot.request.destination.host.clear();
   slot.request.destination.port = 0;
   slot.awaitingRequest = true;
+  slot.connection = 0;
   ++slot.generation;
   for (SocketSide* side : {&slot.client, &slot.server}) {
     side->deferred = false;
@@ -213,6 +214,11 @@ void Relay::CloseSlotIfBroken(SlotIndex index) {
 bool Relay::IsClientConnected(SlotIndex slot) const {
   if (slot < 0 || slot > HighestSlot()) return false;
   return slots_[static_cast<std::size_t>(slot)]->client.socket->State() == SocketState::kConnected;
+}
+
+ConnectionId Relay::ClientConnection(SlotIndex slot) const {
+  if (!IsClientConnected(slot)) return 0;
+  return slots_[static_cast<std::size_t>(slot)]->connection;
 }
 
 // ---- Listening ------------------------------------------------------------------------------
@@ -256,6 +262,7 @@ void Relay::OnConnectionRequest(RequestId id) {
     Slot& slot = SlotAt(i);
     slot.client.socket->Close();
     slot.client.socket->Accept(id);
+    slot.connection = ++lastConnection_;
   });
 }
 

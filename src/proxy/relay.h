@@ -47,6 +47,7 @@ class Relay : public RelayControl {
   void StartListening(std::uint16_t port) override;
   void StopListening() override;
   bool IsClientConnected(SlotIndex slot) const override;
+  ConnectionId ClientConnection(SlotIndex slot) const override;
   void SendBytes(Toward toward, SlotIndex slot, BytesView data) override;
   void SendFrame(Toward toward, SlotIndex slot, Bytes& frame) override;
 
@@ -80,6 +81,7 @@ class Relay : public RelayControl {
     SocksRequest request;
     // True while the next bytes from the client are its request.
     bool awaitingRequest = false;
+    ConnectionId connection = 0;  // the client connection accepted into the slot; 0 once reset
     std::int32_t clientSeq = 0;  // last sequence number sent to the client
     std::int32_t serverSeq = 0;  // last sequence number sent to the server
     // Bumped whenever the slot is reset or discarded, so a running loop notices.
@@ -143,6 +145,7 @@ class Relay : public RelayControl {
   // Slots discarded while a notification runs, kept until the outermost one returns.
   std::vector<std::unique_ptr<Slot>> retired_;
   int depth_ = 0;  // notifications on the stack
+  ConnectionId lastConnection_ = 0;
 };
 
 }  // namespace quorvel

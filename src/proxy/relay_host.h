@@ -13,6 +13,10 @@ namespace quorvel {
 // listener.
 using SlotIndex = int;
 
+// Names one client connection for as long as it lasts. Never reused within a run, so a host can
+// tell a connection from a later one that lands in the same slot; 0 names none.
+using ConnectionId = std::uint64_t;
+
 // Where the relay sends: to the client of a slot, or to its server.
 enum class Toward { kClient, kServer };
 
@@ -46,6 +50,8 @@ class RelayControl {
   // True exactly when the client socket of `slot` is connected; false for a slot that does not
   // exist.
   virtual bool IsClientConnected(SlotIndex slot) const = 0;
+  // The client connection now in `slot`; 0 when the slot holds none or does not exist.
+  virtual ConnectionId ClientConnection(SlotIndex slot) const = 0;
   // Sends bytes unchanged. When either side of the slot is gone, nothing is sent: the event
   // "Connection was unexpectedly closed." is raised and the slot closed. Throws Error for a slot
   // that does not exist.

@@ -44,6 +44,7 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   void StartListening(std::uint16_t p) override { journal.push_back("Listen " + std::to_string(p)); }
   void StopListening() override { journal.push_back("Stop"); }
   bool IsClientConnected(SlotIndex index) const override { return index == connectedSlot; }
+  ConnectionId ClientConnection(SlotIndex) const override { return 0; }
   void SendBytes(Toward, SlotIndex, BytesView) override {}
   void SendFrame(Toward, SlotIndex, Bytes&) override {}
   void ResetForStartUp() override { journal.push_back("Reset"); }

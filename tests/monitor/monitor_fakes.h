@@ -21,6 +21,7 @@ struct RecordingRelay : RelayControl {
   void StartListening(std::uint16_t) override {}
   void StopListening() override {}
   bool IsClientConnected(SlotIndex) const override { return true; }
+  ConnectionId ClientConnection(SlotIndex slot) const override { return ConnectionId(slot); }
   void SendBytes(Toward to, SlotIndex i, BytesView d) override {
     sent.emplace_back(to == Toward::kServer ? 's' : 'c', i, d);
   }

@@ -95,12 +95,21 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   EXPECT_EQ(r.net.listener->address, "127.0.0.1");
   EXPECT_EQ(r.Relaying(), 1);
   EXPECT_EQ(r.Relaying(), 2);
+  const ConnectionId first = r.relay.ClientConnection(1);
+  EXPECT_NE(first, 0u);
+  EXPECT_NE(r.relay.ClientConnection(2), first);
   Bytes f;
   r.relay.SendFrame(Toward::kServer, 1, f);
   r.Client(1).PeerCloses();
   EXPECT_EQ(r.events, Lines{"Socket (1): Local Socket Closed"});
-  for (SlotIndex i : {-1, 0, 1, 3}) EXPECT_FALSE(r.relay.IsClientConnected(i)) << i;
+  for (SlotIndex i : {-1, 0, 1, 3}) {
+    EXPECT_FALSE(r.relay.IsClientConnected(i)) << i;
+    EXPECT_EQ(r.relay.ClientConnection(i), 0u) << i;
+  }
+  // The next client in the same slot is another connection.
   EXPECT_EQ(r.Relaying(), 1);
+  EXPECT_NE(r.relay.ClientConnection(1), first);
+  EXPECT_NE(r.relay.ClientConnection(1), 0u);
   EXPECT_EQ(r.relay.HighestSlot(), 2);
   r.relay.SendFrame(Toward::kServer, 1, f);
   EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00 2A 02 00 02 00 00");
