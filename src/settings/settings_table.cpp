@@ -62,7 +62,8 @@ constexpr std::array<Setting, 40> kSettings = {{
     {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimizeToTray}, 38},
     // The listener's address: never every interface by default. After the keys that older files
     // already hold.
-    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39},
+    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39,
+     SaveRule::kWhenHeldOrChanged},
 }};
 
 constexpr auto kLoadOrder = [] {
@@ -305,7 +306,12 @@ void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::s
 
 void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
   for (const Setting& setting : kSettings) {
-    if (!ini.Set(setting.section, setting.key, SettingText(prefs, setting)) &&
+    const Bytes text = SettingText(prefs, setting);
+    if (setting.save == SaveRule::kWhenHeldOrChanged && text == setting.defaultText &&
+        !ini.Get(setting.section, setting.key)) {
+      continue;
+    }
+    if (!ini.Set(setting.section, setting.key, text) &&
         problems != nullptr) {
       problems->push_back("[" + std::string(setting.section) + "] " + std::string(setting.key) +
                           ": the value holds a line break and cannot be stored; not changed");

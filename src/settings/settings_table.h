@@ -51,6 +51,15 @@ struct SettingField {
   bool operator==(const SettingField&) const = default;
 };
 
+// Whether saving always writes a setting, or only where it tells something.
+enum class SaveRule {
+  kAlways,
+  // A key that files written by older versions lack: written only when the file already holds
+  // it or the value differs from the default, so that such a file stays byte-identical after a
+  // run that changed nothing.
+  kWhenHeldOrChanged,
+};
+
 struct Setting {
   std::string_view section;
   std::string_view key;
@@ -58,6 +67,7 @@ struct Setting {
   std::string_view defaultText;  // what a file holding the default would hold
   SettingField field;
   int loadStep;  // the setting's place in the load order, from 0
+  SaveRule save = SaveRule::kAlways;
 };
 
 // Every setting, in save order.

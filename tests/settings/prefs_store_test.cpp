@@ -70,11 +70,20 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   EXPECT_EQ(fields,
             "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
 
-  // Saving adds only the listener's address; from then on the file is written back unchanged.
+  // A run that changed nothing writes the file back byte for byte: no key is added to it.
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(store.Save(i == 0 ? p : store.Load()));
-    EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
+    EXPECT_EQ(ReadAll(store.Path()), kOriginalFile);
   }
+  // A key that such files lack is added once its value differs from the default, and kept
+  // where it stands from then on, even when set back to the default.
+  Preferences changed = store.Load();
+  changed.bindAddress = "127.0.0.2";
+  ASSERT_TRUE(store.Save(changed));
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.2\r\n");
+  changed.bindAddress = "127.0.0.1";
+  ASSERT_TRUE(store.Save(changed));
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -101,7 +110,7 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "artist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
           "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
-          "[prefs]\r\nport=3131\r\nminimize=1\r\nbind=127.0.0.1\r\n");
+          "[prefs]\r\nport=3131\r\nminimize=1\r\n");
   testing::internal::CaptureStderr();
   const Preferences p = store.Load();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -138,7 +147,7 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
       ReadAll(store.Path()),
       AllOf(StartsWith("\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\nrepBufferCheck=0\n"),
             EndsWith("updateT=27767\n\n[Other]\nartist=not ours\njunk without equals\n[prefs]\n"
-                     "Port =5000\nminimize=1\nbind=127.0.0.1\n\n[kavo]\nact=0"),
+                     "Port =5000\nminimize=1\n\n[kavo]\nact=0"),
             Not(HasSubstr("\r"))));
   // Only the first section of a name counts, and "artist" of another program is not ours.
   const Preferences again = store.Load();
