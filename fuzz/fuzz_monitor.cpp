@@ -18,6 +18,8 @@ class CountingRelay : public RelayControl {
   void StopListening() override {}
   bool IsClientConnected(SlotIndex) const override { return true; }
   ConnectionId ClientConnection(SlotIndex slot) const override { return ConnectionId(slot); }
+  std::uint16_t ListeningPort() const override { return 0; }
+  int ClientCount() const override { return 0; }
   void SendBytes(Toward, SlotIndex, BytesView) override { ++sends; }
   void SendFrame(Toward, SlotIndex, Bytes& frame) override { Check(frame); }
   static void Check(const Bytes& data) {

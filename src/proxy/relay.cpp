@@ -216,6 +216,12 @@ bool Relay::IsClientConnected(SlotIndex slot) const {
   return slots_[static_cast<std::size_t>(slot)]->client.socket->State() == SocketState::kConnected;
 }
 
+int Relay::ClientCount() const {
+  int count = 0;
+  for (SlotIndex slot = 1; slot <= HighestSlot(); ++slot) count += IsClientConnected(slot) ? 1 : 0;
+  return count;
+}
+
 ConnectionId Relay::ClientConnection(SlotIndex slot) const {
   if (!IsClientConnected(slot)) return 0;
   return slots_[static_cast<std::size_t>(slot)]->connection;

@@ -40,12 +40,11 @@ class Relay : public RelayControl {
   // The local address the listener binds; 127.0.0.1 unless changed. Takes effect at
   // StartListening.
   void SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
-  // The port actually listened on (useful after StartListening(0)); 0 when not listening.
-  std::uint16_t ListeningPort() const;
-
   // RelayControl
   void StartListening(std::uint16_t port) override;
   void StopListening() override;
+  std::uint16_t ListeningPort() const override;
+  int ClientCount() const override;
   bool IsClientConnected(SlotIndex slot) const override;
   ConnectionId ClientConnection(SlotIndex slot) const override;
   void SendBytes(Toward toward, SlotIndex slot, BytesView data) override;

@@ -47,6 +47,10 @@ class RelayControl {
   virtual void StartListening(std::uint16_t port) = 0;
   // Stops listening and closes every connection, raising no close events.
   virtual void StopListening() = 0;
+  // The port actually listened on; 0 when not listening.
+  virtual std::uint16_t ListeningPort() const = 0;
+  // How many client connections the relay holds now.
+  virtual int ClientCount() const = 0;
   // True exactly when the client socket of `slot` is connected; false for a slot that does not
   // exist.
   virtual bool IsClientConnected(SlotIndex slot) const = 0;

@@ -45,6 +45,8 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   void StopListening() override { journal.push_back("Stop"); }
   bool IsClientConnected(SlotIndex index) const override { return index == connectedSlot; }
   ConnectionId ClientConnection(SlotIndex) const override { return 0; }
+  std::uint16_t ListeningPort() const override { return 0; }
+  int ClientCount() const override { return 0; }
   void SendBytes(Toward, SlotIndex, BytesView) override {}
   void SendFrame(Toward, SlotIndex, Bytes&) override {}
   void ResetForStartUp() override { journal.push_back("Reset"); }

@@ -22,6 +22,8 @@ struct RecordingRelay : RelayControl {
   void StopListening() override {}
   bool IsClientConnected(SlotIndex) const override { return true; }
   ConnectionId ClientConnection(SlotIndex slot) const override { return ConnectionId(slot); }
+  std::uint16_t ListeningPort() const override { return 0; }
+  int ClientCount() const override { return 0; }
   void SendBytes(Toward to, SlotIndex i, BytesView d) override {
     sent.emplace_back(to == Toward::kServer ? 's' : 'c', i, d);
   }

@@ -98,6 +98,8 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   const ConnectionId first = r.relay.ClientConnection(1);
   EXPECT_NE(first, 0u);
   EXPECT_NE(r.relay.ClientConnection(2), first);
+  EXPECT_EQ(r.relay.ClientCount(), 2);
+  EXPECT_EQ(r.relay.ListeningPort(), 3131);
   Bytes f;
   r.relay.SendFrame(Toward::kServer, 1, f);
   r.Client(1).PeerCloses();
@@ -106,6 +108,7 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
     EXPECT_FALSE(r.relay.IsClientConnected(i)) << i;
     EXPECT_EQ(r.relay.ClientConnection(i), 0u) << i;
   }
+  EXPECT_EQ(r.relay.ClientCount(), 1);
   // The next client in the same slot is another connection.
   EXPECT_EQ(r.Relaying(), 1);
   EXPECT_NE(r.relay.ClientConnection(1), first);
