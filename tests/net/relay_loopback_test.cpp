@@ -46,7 +46,7 @@ class RelayLoopbackTest : public ::testing::Test {
     const QByteArray request = Socks4Request(server);
     Socket client = ConnectTo(relay_.ListeningPort(), request);
     const QByteArray reply = Read(*client, 8);
-    const QByteArray granted = "\x04\x5A" + request.mid(2, 6);
+    const QByteArray granted = QByteArray("\x00\x5A", 2) + request.mid(2, 6);
     EXPECT_EQ(reply.toHex(' ').toStdString(), granted.toHex(' ').toStdString()) << "the SOCKS reply";
     return reply == granted ? std::move(client) : nullptr;
   }

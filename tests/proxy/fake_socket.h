@@ -6,9 +6,11 @@
 // after a notification.
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "proxy/async_socket.h"
 #include "wire/error.h"
@@ -23,6 +25,9 @@ class FakeSocket : public AsyncSocket {
   SocketState State() const override { return state_; }
   std::uint16_t RemotePort() const override { return port_; }
   std::string RemoteHostIP() const override { return ip_; }
+  std::string LocalHostIP() const override { return localIp; }
+  std::uint16_t LocalPort() const override { return localPort; }
+  SocketFailure LastFailure() const override { return failure_; }
   void Connect(const std::string& host, std::uint16_t port) override {
     ip_ = host;
     port_ = port;
@@ -31,6 +36,7 @@ class FakeSocket : public AsyncSocket {
   void Accept(RequestId id) override;
   void SendData(BytesView data) override {
     if (state_ != SocketState::kConnected) throw Error("Socket is not connected");
+    if (shutDown) throw Error("Socket is shut down for sending");
     sent.append(data);
     pending_ += data.size();
   }
@@ -42,10 +48,14 @@ class FakeSocket : public AsyncSocket {
     inbox_.erase(0, out.size());
     return out;
   }
+  BytesView Buffered() override { return inbox_; }
+  void Discard(std::size_t count) override { inbox_.erase(0, count); }
+  void ShutdownWrite() override { shutDown = true; }
   void Close() override {
     state_ = SocketState::kClosed;
     inbox_.clear();
     pending_ = 0;
+    shutDown = false;
   }
 
   // ---- The network's side ----
@@ -59,15 +69,24 @@ class FakeSocket : public AsyncSocket {
     state_ = SocketState::kConnected;
     if (observer_) observer_->OnConnect();
   }
-  void FailConnect(const std::string& description) {
+  void FailConnect(const std::string& description,
+                   SocketFailure failure = SocketFailure::kRefused) {
     state_ = SocketState::kClosed;
+    failure_ = failure;
     if (observer_) observer_->OnError(description);
   }
-  // The peer closes; unread bytes stay readable until the owner closes the socket.
+  // The peer finishes sending; unread bytes stay readable, and the socket can still send, until
+  // the owner closes it.
   void PeerCloses() {
-    state_ = SocketState::kClosed;
     if (observer_) observer_->OnClose();
   }
+  // The connection fails (a reset).
+  void Fail(const std::string& description) {
+    state_ = SocketState::kError;
+    if (observer_) observer_->OnError(description);
+  }
+  // A name being connected to resolved to `ip`.
+  void ConnectsTo(const std::string& ip) { ip_ = ip; }
   // The connection drops with no notification yet.
   void Vanish() { state_ = SocketState::kClosed; }
   // The peer reads `count` of the queued bytes.
@@ -78,7 +97,10 @@ class FakeSocket : public AsyncSocket {
   Bytes TakeSent() { return std::exchange(sent, Bytes()); }
   const Bytes& Unread() const { return inbox_; }
 
-  Bytes sent;  // what the relay sent, until taken
+  Bytes sent;             // what the relay sent, until taken
+  bool shutDown = false;  // the owner ended its sending
+  std::string localIp;
+  std::uint16_t localPort = 0;
 
  private:
   friend class FakeNetwork;
@@ -87,6 +109,7 @@ class FakeSocket : public AsyncSocket {
   SocketState state_ = SocketState::kClosed;
   Bytes inbox_;
   std::size_t pending_ = 0;
+  SocketFailure failure_ = SocketFailure::kOther;
   std::string ip_;
   std::uint16_t port_ = 0;
 };
@@ -112,6 +135,31 @@ class FakeListener : public AsyncListener {
   std::string failure;  // non-empty: Listen and Close throw this
 };
 
+// A timer the test fires.
+class FakeTimer : public AsyncTimer {
+ public:
+  explicit FakeTimer(std::vector<FakeTimer*>& registry) : registry_(registry) {
+    registry_.push_back(this);
+  }
+  ~FakeTimer() override { std::erase(registry_, this); }
+  FakeTimer(const FakeTimer&) = delete;
+  FakeTimer& operator=(const FakeTimer&) = delete;
+  void Start(int milliseconds, std::function<void()> fire) override {
+    ms = milliseconds;
+    fire_ = std::move(fire);
+  }
+  void Stop() override { fire_ = nullptr; }
+  bool Running() const { return fire_ != nullptr; }
+  void Fire() {
+    if (auto fire = std::exchange(fire_, nullptr)) fire();
+  }
+  int ms = 0;
+
+ private:
+  std::vector<FakeTimer*>& registry_;
+  std::function<void()> fire_;
+};
+
 class FakeNetwork : public SocketFactory {
  public:
   std::unique_ptr<AsyncSocket> MakeSocket() override {
@@ -122,6 +170,16 @@ class FakeNetwork : public SocketFactory {
   std::unique_ptr<AsyncListener> MakeListener() override {
     return std::unique_ptr<AsyncListener>(listener = new FakeListener());
   }
+  std::unique_ptr<AsyncTimer> MakeTimer() override { return std::make_unique<FakeTimer>(timers); }
+  // Fires every running timer.
+  void FireTimers() {
+    const std::vector<FakeTimer*> now = timers;
+    for (FakeTimer* t : now) {
+      if (std::find(timers.begin(), timers.end(), t) != timers.end()) t->Fire();
+    }
+  }
+  std::vector<FakeTimer*> timers;           // every timer that exists
+  std::string clientAddress = "127.0.0.1";  // where accepted clients come from
   // A client connects to the listener (false when it is not listening).
   bool ClientConnects() {
     if (!listener->IsListening()) return false;
@@ -135,7 +193,9 @@ class FakeNetwork : public SocketFactory {
 
 inline void FakeSocket::Accept(RequestId /*id*/) {
   state_ = SocketState::kConnected;
-  if (network_ != nullptr) network_->accepted = this;
+  if (network_ == nullptr) return;
+  network_->accepted = this;
+  ip_ = network_->clientAddress;
 }
 
 }  // namespace quorvel::testing
