@@ -62,7 +62,6 @@ class Relay::NotificationScope {
  public:
   explicit NotificationScope(Relay& relay) : relay_(relay) { ++relay_.depth_; }
   ~NotificationScope() {
-    if (relay_.depth_ == 1) relay_.AfterNotifications();
     if (--relay_.depth_ == 0) relay_.retired_.clear();
   }
   NotificationScope(const NotificationScope&) = delete;
@@ -219,7 +218,6 @@ void Relay::ResetSlot(SlotIndex index) {
   ++slot.generation;
   for (SocketSide* side : {&slot.client, &slot.server}) {
     side->deferred = false;
-    if (side->paused) resumeDue_ = true;
     side->paused = false;
     side->finished = false;
     side->forwarded = false;
@@ -601,28 +599,24 @@ void Relay::Send(Slot& slot, Toward toward, BytesView data) {
   SocketSide& target = SideOf(slot, toward);
   target.socket->SendData(data);
   Recount(target, target.socket->BytesPending());
-  if (target.counted > kPauseAbove) SideOf(slot, Opposite(toward)).paused = true;
-  if (totalQueued_ <= queueCap_) return;
-  if (!overCap_) {
+  // Over the total cap, every queue is held to what a queue may keep before its feeder resumes.
+  const std::size_t limit = totalQueued_ > queueCap_ ? kResumeBelow : kPauseAbove;
+  if (target.counted > limit) SideOf(slot, Opposite(toward)).paused = true;
+  if (totalQueued_ > queueCap_ && !overCap_) {
     overCap_ = true;
     PauseLargestFeeders();
-    return;
   }
-  // Still above the cap: a queue as large as the largest ones stops its feeder too.
-  if (target.counted >= kResumeBelow) SideOf(slot, Opposite(toward)).paused = true;
 }
 
 void Relay::Recount(SocketSide& side, std::size_t pending) {
   totalQueued_ = totalQueued_ - side.counted + pending;
   side.counted = pending;
-  if (overCap_ && totalQueued_ <= queueCap_ - queueCap_ / 4) {
-    overCap_ = false;
-    resumeDue_ = true;
-  }
+  if (totalQueued_ <= queueCap_) overCap_ = false;
 }
 
 // Stops reading on the sides that feed queues of at least the mean size: the largest queue is
-// always among them.
+// always among them. Each resumes as its own queue drains, as after the per-connection pause, so
+// a reader that stopped holds up only the connections it is reading from.
 void Relay::PauseLargestFeeders() {
   std::size_t queues = 0;
   for (const auto& slot : slots_) {
@@ -636,18 +630,6 @@ void Relay::PauseLargestFeeders() {
   }
 }
 
-// Resumes reading where the queue fed has drained, once the total is low enough again.
-void Relay::ResumeFeeders() {
-  for (std::size_t k = 1; k < slots_.size() && !overCap_; ++k) {
-    Slot& slot = *slots_[k];
-    for (Toward side : {Toward::kClient, Toward::kServer}) {
-      if (SideOf(slot, side).paused && SideOf(slot, Opposite(side)).counted <= kResumeBelow) {
-        Resume(slot, side);
-      }
-    }
-  }
-}
-
 void Relay::Resume(Slot& slot, Toward side) {
   SocketSide& state = SideOf(slot, side);
   state.paused = false;
@@ -656,17 +638,11 @@ void Relay::Resume(Slot& slot, Toward side) {
   }
 }
 
-void Relay::AfterNotifications() {
-  if (!resumeDue_) return;
-  resumeDue_ = false;
-  ResumeFeeders();
-}
-
 void Relay::OnSendProgress(Slot& slot, Toward side, std::size_t bytesRemaining) {
   SocketSide& target = SideOf(slot, side);
   Recount(target, bytesRemaining);
   SocketSide& feeder = SideOf(slot, Opposite(side));
-  if (!feeder.paused || bytesRemaining > kResumeBelow || overCap_) return;
+  if (!feeder.paused || bytesRemaining > kResumeBelow) return;
   Resume(slot, Opposite(side));
 }
 

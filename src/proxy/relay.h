@@ -30,7 +30,8 @@ class Relay : public RelayControl {
   static constexpr std::size_t kPauseAbove = std::size_t{1} << 20;
   static constexpr std::size_t kResumeBelow = std::size_t{256} << 10;
   // The bytes queued across all connections above which reading pauses on the connections that
-  // feed the largest queues.
+  // feed the largest queues; above it, no queue keeps more than kResumeBelow without its feeder
+  // pausing.
   static constexpr std::size_t kDefaultQueueCap = std::size_t{256} << 20;
   // How long a client has to complete its request, and the server connection to stand.
   static constexpr int kDefaultRequestTimeoutMs = 30000;
@@ -151,7 +152,6 @@ class Relay : public RelayControl {
   // Brings the total of queued bytes up to date with one socket's queue.
   void Recount(SocketSide& side, std::size_t pending);
   void PauseLargestFeeders();
-  void ResumeFeeders();
   void Resume(Slot& slot, Toward side);
 
   // Slot management; failures (an index that names no slot) reach the caller.
@@ -163,8 +163,6 @@ class Relay : public RelayControl {
   void Retire(std::unique_ptr<Slot> slot);
   std::unique_ptr<Slot> MakeSlot(SlotIndex index);
   Slot& SlotAt(SlotIndex index);
-  // Runs at the end of the outermost notification.
-  void AfterNotifications();
 
   static SocketSide& SideOf(Slot& slot, Toward side) {
     return side == Toward::kClient ? slot.client : slot.server;
@@ -181,7 +179,6 @@ class Relay : public RelayControl {
   std::size_t queueCap_ = kDefaultQueueCap;
   std::size_t totalQueued_ = 0;
   bool overCap_ = false;    // the total went above the cap and has not yet drained enough
-  bool resumeDue_ = false;  // the total drained: paused feeders may resume
   std::unique_ptr<AsyncListener> listener_;
   std::unique_ptr<ListenerEvents> listenerEvents_;
   std::vector<std::unique_ptr<Slot>> slots_;  // element 0 is never connected
