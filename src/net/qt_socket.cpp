@@ -21,6 +21,9 @@
 namespace quorvel {
 namespace {
 
+// Chunks this large are written at once when nothing is queued before them.
+constexpr std::size_t kWriteThrough = 32 * 1024;
+
 // A new socket's first read buffer; it doubles, up to the limit, whenever a read fills it, so
 // that a thousand quiet connections stay small and a busy one reads in large pieces.
 constexpr std::size_t kFirstReadBuffer = 16 * 1024;
@@ -488,6 +491,7 @@ void QtSocket::OnReadable() {
       inCapacity_ = capacity;
     } else {
       readNotifier_->setEnabled(false);  // full: reading resumes when the owner takes bytes
+      readingStopped_ = true;
       return;
     }
   }
@@ -519,9 +523,9 @@ void QtSocket::Failed(SocketFailure failure, const std::string& description) {
   Notify([description](SocketObserver& o) { o.OnError(description); });
 }
 
-void QtSocket::UpdateReading() {
-  if (readNotifier_ && link_ == Link::kConnected && !peerFinished_ &&
-      inTail_ - inHead_ < inCapacity_) {
+void QtSocket::ResumeReading() {
+  readingStopped_ = false;
+  if (readNotifier_ && link_ == Link::kConnected && !peerFinished_) {
     readNotifier_->setEnabled(true);
   }
 }
@@ -529,6 +533,13 @@ void QtSocket::UpdateReading() {
 void QtSocket::SendData(BytesView data) {
   if (link_ != Link::kConnected) throw Error("Socket is not connected");
   if (shutdownWanted_) throw Error("Socket is shut down for sending");
+  if (BytesPending() == 0 && data.size() >= kWriteThrough) {
+    // A large chunk with nothing queued before it goes out at once, as much as the kernel takes,
+    // saving the copy into the queue; small ones wait to leave in one send.
+    const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) data.remove_prefix(static_cast<std::size_t>(n));
+    if (data.empty()) return;
+  }
   out_.append(data);
   Queue();
 }
@@ -546,7 +557,7 @@ Bytes QtSocket::GetData(std::size_t maximum) {
 void QtSocket::Discard(std::size_t count) {
   inHead_ += std::min(count, BytesAvailable());
   if (inHead_ == inTail_) inHead_ = inTail_ = 0;
-  UpdateReading();
+  if (readingStopped_) ResumeReading();
 }
 
 void QtSocket::ShutdownWrite() {
@@ -576,7 +587,7 @@ void QtSocket::Close() {
   // Buffers go with the connection, so that idle slots hold no memory.
   in_.reset();
   inCapacity_ = inHead_ = inTail_ = 0;
-  peerFinished_ = false;
+  peerFinished_ = readingStopped_ = false;
   Bytes().swap(out_);
   outHead_ = 0;
   shutdownWanted_ = shutDown_ = false;

@@ -110,7 +110,7 @@ class QtSocket : public QObject, public AsyncSocket {
   // operations, which must not notify.
   void NotifyLater(std::function<void(SocketObserver&)> deliver);
   void Queue();
-  void UpdateReading();
+  void ResumeReading();
 
   QtSocketFactory& factory_;
   SocketObserver* observer_ = nullptr;
@@ -126,6 +126,7 @@ class QtSocket : public QObject, public AsyncSocket {
   std::size_t inHead_ = 0;
   std::size_t inTail_ = 0;
   bool peerFinished_ = false;
+  bool readingStopped_ = false;  // the buffer was full: reading resumes when bytes are taken
 
   // Queued bytes are out_[outHead_, end).
   Bytes out_;

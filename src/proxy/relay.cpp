@@ -232,9 +232,8 @@ void Relay::CloseSlot(SlotIndex index) {
   ResetSlot(index);
 }
 
-void Relay::CloseSlotIfBroken(SlotIndex index) {
-  Slot& slot = SlotAt(index);
-  if (!IsUp(slot.client) || !IsUp(slot.server)) CloseSlot(index);
+void Relay::CloseSlotIfBroken(Slot& slot) {
+  if (!IsUp(slot.client) || !IsUp(slot.server)) CloseSlot(slot.index);
 }
 
 bool Relay::IsClientConnected(SlotIndex slot) const {
@@ -458,7 +457,7 @@ void Relay::ClientArrival(Slot& slot) {
     // Bytes that follow the request wait until the server connection stands.
     if (slot.phase == Phase::kConnecting) return;
     const std::uint64_t generation = slot.generation;
-    CloseSlotIfBroken(slot.index);
+    CloseSlotIfBroken(slot);
     if (slot.generation != generation) return;
     RelayBytes(slot, Toward::kClient);
   });
@@ -467,7 +466,7 @@ void Relay::ClientArrival(Slot& slot) {
 void Relay::ServerArrival(Slot& slot) {
   ReportingFailures(slot.index, kServerBytesFailure, [&] {
     const std::uint64_t generation = slot.generation;
-    CloseSlotIfBroken(slot.index);
+    CloseSlotIfBroken(slot);
     if (slot.generation != generation) return;
     RelayBytes(slot, Toward::kServer);
   });
@@ -663,7 +662,7 @@ void Relay::SendFrame(Toward toward, SlotIndex slot, Bytes& frame) {
 
 void Relay::StampAndSend(Toward toward, SlotIndex index, Bytes& frame) {
   Slot& slot = SlotAt(index);
-  CloseSlotIfBroken(index);
+  CloseSlotIfBroken(slot);
   if (frame.empty() || frame[0] != kFlapStart) frame.insert(0, FlapTemplate());
   if (frame.size() < kFlapHeaderSize) throw Error("Frame is shorter than its 6-byte header");
   const std::size_t length = frame.size() - kFlapHeaderSize;

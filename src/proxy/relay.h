@@ -158,7 +158,7 @@ class Relay : public RelayControl {
   SlotIndex TakeFreeSlot();
   void ResetSlot(SlotIndex slot);
   void CloseSlot(SlotIndex slot);
-  void CloseSlotIfBroken(SlotIndex slot);
+  void CloseSlotIfBroken(Slot& slot);
   void DropSlots();
   void Retire(std::unique_ptr<Slot> slot);
   std::unique_ptr<Slot> MakeSlot(SlotIndex index);
@@ -178,7 +178,7 @@ class Relay : public RelayControl {
   int requestTimeoutMs_ = kDefaultRequestTimeoutMs;
   std::size_t queueCap_ = kDefaultQueueCap;
   std::size_t totalQueued_ = 0;
-  bool overCap_ = false;    // the total went above the cap and has not yet drained enough
+  bool overCap_ = false;  // the total went above the cap and has not yet drained enough
   std::unique_ptr<AsyncListener> listener_;
   std::unique_ptr<ListenerEvents> listenerEvents_;
   std::vector<std::unique_ptr<Slot>> slots_;  // element 0 is never connected

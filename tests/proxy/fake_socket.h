@@ -41,19 +41,26 @@ class FakeSocket : public AsyncSocket {
     pending_ += data.size();
   }
   std::size_t BytesPending() const override { return pending_; }
-  std::size_t BytesAvailable() const override { return inbox_.size(); }
-  Bytes PeekData(std::size_t maximum) override { return inbox_.substr(0, maximum); }
+  std::size_t BytesAvailable() const override { return inbox_.size() - head_; }
+  Bytes PeekData(std::size_t maximum) override { return Bytes(Buffered().substr(0, maximum)); }
   Bytes GetData(std::size_t maximum) override {
-    Bytes out = inbox_.substr(0, maximum);
-    inbox_.erase(0, out.size());
+    Bytes out = PeekData(maximum);
+    Discard(out.size());
     return out;
   }
-  BytesView Buffered() override { return inbox_; }
-  void Discard(std::size_t count) override { inbox_.erase(0, count); }
+  BytesView Buffered() override { return BytesView(inbox_).substr(head_); }
+  void Discard(std::size_t count) override {
+    head_ += std::min(count, BytesAvailable());
+    if (head_ == inbox_.size()) {
+      inbox_.clear();
+      head_ = 0;
+    }
+  }
   void ShutdownWrite() override { shutDown = true; }
   void Close() override {
     state_ = SocketState::kClosed;
     inbox_.clear();
+    head_ = 0;
     pending_ = 0;
     shutDown = false;
   }
@@ -61,7 +68,11 @@ class FakeSocket : public AsyncSocket {
   // ---- The network's side ----
   void Arrive(BytesView bytes) {
     inbox_.append(bytes);
-    if (observer_) observer_->OnDataArrival(inbox_.size());
+    Announce();
+  }
+  // The bytes that arrived quietly are announced.
+  void Announce() {
+    if (observer_) observer_->OnDataArrival(BytesAvailable());
   }
   // Bytes arrive unannounced, as while a nested event loop holds the notification back.
   void ArriveQuietly(BytesView bytes) { inbox_.append(bytes); }
@@ -95,7 +106,7 @@ class FakeSocket : public AsyncSocket {
     if (observer_) observer_->OnSendProgress(pending_);
   }
   Bytes TakeSent() { return std::exchange(sent, Bytes()); }
-  const Bytes& Unread() const { return inbox_; }
+  Bytes Unread() const { return inbox_.substr(head_); }
 
   Bytes sent;             // what the relay sent, until taken
   bool shutDown = false;  // the owner ended its sending
@@ -107,7 +118,8 @@ class FakeSocket : public AsyncSocket {
   FakeNetwork* network_ = nullptr;
   SocketObserver* observer_ = nullptr;
   SocketState state_ = SocketState::kClosed;
-  Bytes inbox_;
+  Bytes inbox_;  // unread from head_ on
+  std::size_t head_ = 0;
   std::size_t pending_ = 0;
   SocketFailure failure_ = SocketFailure::kOther;
   std::string ip_;
