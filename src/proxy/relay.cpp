@@ -312,7 +312,9 @@ void Relay::OnAcceptError(const std::string& description) {
 void Relay::OnRequestTimeout(Slot& slot) {
   ReportingFailures(slot.index, kClientSocketFailure, [&] {
     if (slot.phase == Phase::kRelaying || !IsUp(slot.client)) return;
+    const std::uint64_t generation = slot.generation;
     RaiseEvent(slot.index, kRequestTimedOutEvent);
+    if (slot.generation != generation || slot.phase == Phase::kRelaying) return;
     if (slot.phase == Phase::kConnecting && IsUp(slot.client)) {
       Send(slot, Toward::kClient, SocksFailureReply(slot.request, SocksFailure::kHostUnreachable));
     }
@@ -341,8 +343,11 @@ void Relay::OnServerConnected(Slot& slot) {
     // A name may have resolved to an address the client may not reach: nothing has been relayed
     // yet, so the connection ends here.
     if (!DestinationAllowed(slot, server.RemoteHostIP())) {
+      const std::uint64_t generation = slot.generation;
       RaiseEvent(slot.index, std::string(kDestinationNotAllowedEvent) + server.RemoteHostIP());
-      Refuse(slot, SocksFailureReply(slot.request, SocksFailure::kNotAllowed));
+      if (slot.generation == generation) {
+        Refuse(slot, SocksFailureReply(slot.request, SocksFailure::kNotAllowed));
+      }
       return;
     }
     if (slot.requestTimer) slot.requestTimer->Stop();
@@ -362,11 +367,13 @@ void Relay::OnSocketError(Slot& slot, Toward side, const std::string& descriptio
   const SlotIndex i = slot.index;
   ReportingFailures(i, side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
     SocketSide& failed = SideOf(slot, side);
+    const std::uint64_t generation = slot.generation;
     // A peer that already ended its side of the connection may well reset it when more comes;
     // its close has been told.
     if (!failed.forwarded) {
       RaiseEvent(i, std::string(kServerErrorEvent) + description + " (" +
                         failed.socket->RemoteHostIP() + ")");
+      if (slot.generation != generation) return;
     }
     if (side == Toward::kServer && slot.phase == Phase::kConnecting && IsUp(slot.client)) {
       Send(slot, Toward::kClient,
@@ -398,7 +405,9 @@ void Relay::ForwardFinish(Slot& slot, Toward side) {
   state.forwarded = true;
   // One close is told per connection: the side that ended it first.
   if (!other.forwarded) {
+    const std::uint64_t generation = slot.generation;
     RaiseEvent(slot.index, side == Toward::kClient ? kClientClosedEvent : kServerClosedEvent);
+    if (slot.generation != generation) return;  // closed meanwhile, by a nested notification
   }
   if (other.forwarded || !IsUp(other)) {
     ResetSlot(slot.index);  // both directions ended: closes gracefully, after queued bytes

@@ -66,6 +66,26 @@ TEST(RelayClose, EitherSideEndingLeavesTheOtherDirectionOpenUntilItEndsToo) {
   }
 }
 
+TEST(RelayClose, AHandlerThatStopsTheRelayOnACloseOrAnErrorLeavesNothingHalfDone) {
+  for (const bool error : {false, true}) {
+    SCOPED_TRACE(error ? "an error" : "a close");
+    Rig r;
+    r.Relaying(80);
+    r.hook = [&](const std::string& line) {
+      if (line.find("Closed") != std::string::npos || line.find("Error") != std::string::npos) {
+        r.relay.StopListening();
+      }
+    };
+    if (error) {
+      r.Server(1).Fail("Connection reset by peer");
+    } else {
+      r.Client(1).PeerCloses();
+    }
+    EXPECT_EQ(r.RelayEvents().size(), 1u);  // the close or the error, and no failure after it
+    EXPECT_EQ(r.relay.HighestSlot(), 0);
+  }
+}
+
 TEST(RelayClose, APartialFrameAtTheCloseGoesOutAsItIs) {
   // Every way a stream of frames can be cut short by the close.
   const Bytes stream = Frame(5, 4) + Frame(6, 1);
