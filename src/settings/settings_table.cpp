@@ -304,15 +304,16 @@ void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::s
   }
 }
 
+bool SavesSetting(const Setting& setting, BytesView text, const IniDocument& ini) {
+  return setting.save == SaveRule::kAlways || text != setting.defaultText ||
+         ini.Get(setting.section, setting.key).has_value();
+}
+
 void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
   for (const Setting& setting : kSettings) {
     const Bytes text = SettingText(prefs, setting);
-    if (setting.save == SaveRule::kWhenHeldOrChanged && text == setting.defaultText &&
-        !ini.Get(setting.section, setting.key)) {
-      continue;
-    }
-    if (!ini.Set(setting.section, setting.key, text) &&
-        problems != nullptr) {
+    if (!SavesSetting(setting, text, ini)) continue;
+    if (!ini.Set(setting.section, setting.key, text) && problems != nullptr) {
       problems->push_back("[" + std::string(setting.section) + "] " + std::string(setting.key) +
                           ": the value holds a line break and cannot be stored; not changed");
     }
