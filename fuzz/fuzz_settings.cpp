@@ -87,11 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::SaveSettings(prefs, saved, &problems);
   const Bytes output = saved.Serialize();
 
-  // ... gives the bytes of writing each key to the file on its own.
+  // ... gives the bytes of writing each key to the file on its own (a key that older files lack
+  // only where it is held or its value is not the default).
   Bytes byKey(input);
   for (const Setting& setting : quorvel::SettingTable()) {
     IniDocument step = IniDocument::Parse(byKey);
-    step.Set(setting.section, setting.key, quorvel::SettingText(prefs, setting));
+    const Bytes text = quorvel::SettingText(prefs, setting);
+    if (setting.save == quorvel::SaveRule::kWhenHeldOrChanged && text == setting.defaultText &&
+        !step.Get(setting.section, setting.key)) {
+      continue;
+    }
+    step.Set(setting.section, setting.key, text);
     byKey = step.Serialize();
   }
   Check(byKey == output);
@@ -112,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   warnings.clear();
   quorvel::LoadSettings(saved, reloaded, &warnings);
   Check(reloaded.intervalSpin == prefs.intervalSpin && reloaded.enabled == prefs.enabled &&
-        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port);
+        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port &&
+        reloaded.sendOnChange == prefs.sendOnChange);
   for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
     Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
   }
