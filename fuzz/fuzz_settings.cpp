@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::SaveSettings(prefs, saved, &problems);
   const Bytes output = saved.Serialize();
 
-  // ... gives the bytes of writing each key to the file on its own.
+  // ... gives the bytes of writing each key to the file on its own (a key that older files lack
+  // only where it is held or its value is not the default).
   Bytes byKey(input);
   for (const Setting& setting : quorvel::SettingTable()) {
     IniDocument step = IniDocument::Parse(byKey);
@@ -114,7 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   warnings.clear();
   quorvel::LoadSettings(saved, reloaded, &warnings);
   Check(reloaded.intervalSpin == prefs.intervalSpin && reloaded.enabled == prefs.enabled &&
-        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port);
+        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port &&
+        reloaded.sendOnChange == prefs.sendOnChange);
   for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
     Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
   }

@@ -39,7 +39,7 @@ int PrintNowPlaying(MediaPlayer& player, const FormatSettings& settings, BytesVi
   }
   out << "Player: " << watched.Describe() << '\n' << text << '\n';
   if (composer.CurrentArtist().empty() && composer.CurrentSong().empty()) {
-    err << "quorvel: the player shows no artist or song, so the tokens stay as typed\n";
+    err << "quorvel: the player shows no artist or song, so the tokens are left out\n";
   }
   out.flush();
   return 0;

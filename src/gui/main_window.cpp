@@ -291,6 +291,10 @@ void MainWindow::ApplyIntervalSpin() {
   if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
 }
 
+void MainWindow::RunUpdatesNow() {
+  if (updateTimer_.isActive() && monitor_ != nullptr) monitor_->RunTimedUpdates();
+}
+
 void MainWindow::SetUpdateInterval(int milliseconds) {
   updateTimer_.setInterval(milliseconds);
   if (milliseconds > 0 && !shutDown_) {

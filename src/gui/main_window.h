@@ -62,6 +62,10 @@ class MainWindow : public QWidget, private EventLogObserver {
   // shutDown(). Runs once; later calls do nothing.
   void Shutdown();
 
+  // Runs the profile and away updates now, as a tick of the update timer does, while that timer
+  // runs (an interval of 0 stops both).
+  void RunUpdatesNow();
+
   // The settings as the controls hold them. Values that have no control (the bind address) are
   // those loaded.
   const Preferences& Settings() const { return settings_; }

@@ -9,6 +9,7 @@
 #include "gui/window_services.h"
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
+#include "session/player_change_updates.h"
 #include "session/relay_runtime.h"
 #include "settings/preferences_settings.h"
 #include "settings/prefs_store.h"
@@ -99,6 +100,9 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
   RelaySettingsFile settingsFile(store, proxy);
   window.Attach(proxy, monitorPort, settingsFile);
+
+  // The profile and away message follow a new track at once, not at the next tick.
+  const PlayerChangeUpdates playerChanges(player, [&window] { window.RunUpdatesNow(); });
 
   ConnectLifecycle(window, relay.Terminations());
   window.Start();

@@ -49,6 +49,7 @@ class UpdateSettings {
   virtual bool ProfileUpdates() const = 0;  // show media stats in the profile
   virtual bool AwayUpdates() const = 0;     // show media stats in the away message
   virtual bool AwayUsesBlock() const = 0;   // away text made from the Replace Continued block
+  virtual bool SendOnChange() const = 0;    // an update is sent only when its frame changed
 };
 
 }  // namespace quorvel

@@ -22,7 +22,7 @@ std::unique_ptr<MediaPlayer> MakeMediaPlayer(const PlayerOptions& options);
 
 // `choice`:
 //   ""             the platform's own: MPRIS on the session bus, or Winamp on Windows
-//   "none"         no player: tokens stay as typed
+//   "none"         no player: tokens are left out
 //   "winamp"       Winamp's window (Windows only)
 //   "mpris"        any MPRIS player on the session bus, one that is playing preferred
 //   "mpris:NAME"   the MPRIS player NAME (org.mpris.MediaPlayer2.NAME or one of its instances)

@@ -1,5 +1,6 @@
 #pragma once
-// Every user preference, as stored in prefs.ini: section "prefs" (port, tray, bind address) and
+// Every user preference, as stored in prefs.ini: section "prefs" (port, tray, bind address, when
+// to send updates) and
 // section "KAVO" (everything else); each member's comment names its key. Values are held as the
 // window's controls hold them: texts as typed, check boxes as 0/1/2, the away option as the state
 // of its first button, the interval as the spin control's position. The defaults, and how each
@@ -31,6 +32,7 @@ struct Preferences {
   std::string port;         // port: the listening port, as typed
   int minimizeToTray{};     // minimize
   std::string bindAddress;  // bind: the listener's address
+  bool sendOnChange{};      // sendOnChange: an update goes out only when its frame changed
 
   // Section "KAVO": switches, launch and interval.
   int enabled{};              // act: "Enable Quorvel"

@@ -23,6 +23,7 @@ class PreferencesSettings : public FormatSettings, public UpdateSettings {
   bool ProfileUpdates() const override { return prefs_.profileUpdates == 1; }
   bool AwayUpdates() const override { return prefs_.awayUpdates == 1; }
   bool AwayUsesBlock() const override { return !prefs_.awayUsesOwnMessage; }
+  bool SendOnChange() const override { return prefs_.sendOnChange; }
 
  private:
   const Preferences& prefs_;

@@ -20,7 +20,7 @@ constexpr std::string_view kHelpBlock =
     ":: %a - %s ::<BR>:: %p - %t // %x ::<BR>";
 
 // In save order; the last column is the step in the load order.
-constexpr std::array<Setting, 40> kSettings = {{
+constexpr std::array<Setting, 41> kSettings = {{
     {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::bufferOn}, 35},
     {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::bufferText}, 36},
     {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::blockToken}, 6},
@@ -64,6 +64,9 @@ constexpr std::array<Setting, 40> kSettings = {{
     // already hold.
     {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39,
      SaveRule::kWhenHeldOrChanged},
+    // The timer sends a profile or away frame only when it differs from the last one sent.
+    {kPrefs, "sendOnChange", K::kTrueFalse, "True", {&Preferences::sendOnChange}, 40,
+     SaveRule::kWhenHeldOrChanged},
 }};
 
 constexpr auto kLoadOrder = [] {
@@ -99,6 +102,7 @@ constexpr bool KindFitsMember(const Setting& setting) {
     case K::kSpin:
       return Holds<int>(setting.field);
     case K::kAwayPref:
+    case K::kTrueFalse:
       return Holds<bool>(setting.field);
   }
   return false;
@@ -220,6 +224,15 @@ std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& s
     case K::kAwayPref:
       ValueOf<bool>(prefs, setting.field) = value == "True";
       return std::nullopt;
+    case K::kTrueFalse: {
+      if (!text) return std::nullopt;
+      bool& flag = ValueOf<bool>(prefs, setting.field);
+      if (value != "True" && value != "False") {
+        return Refusal(setting, value, "True or False", flag ? "True" : "False");
+      }
+      flag = value == "True";
+      return std::nullopt;
+    }
     case K::kBind: {
       if (!text) return std::nullopt;
       std::string& address = ValueOf<std::string>(prefs, setting.field);
@@ -263,6 +276,7 @@ Bytes SettingText(const Preferences& prefs, const Setting& setting) {
       return ReplaceAll(block, "\r", kStoredLineBreak);
     }
     case K::kAwayPref:
+    case K::kTrueFalse:
       return ValueOf<bool>(prefs, setting.field) ? "True" : "False";
     case K::kCheck:
     case K::kAct:

@@ -140,6 +140,13 @@ TEST_F(WindowTest, IntervalBoxAndSpinControlStayTiedAndDriveTheTimer) {
     SCOPED_TRACE(std::string("typed \"") + text + "\"");
     expectInterval(ms, text);
   }
+  // An update asked for by the player runs only while the timer does.
+  ticks = 0;
+  window->RunUpdatesNow();
+  EXPECT_EQ(ticks, 0);
+  expectInterval(1234, "1234");
+  window->RunUpdatesNow();
+  EXPECT_EQ(ticks, 1);
 }
 
 TEST_F(WindowTest, EnableAndAwaySwitchesGovernTheirDependants) {

@@ -84,6 +84,10 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   changed.bindAddress = "127.0.0.1";
   ASSERT_TRUE(store.Save(changed));
   EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
+  changed.sendOnChange = false;
+  ASSERT_TRUE(store.Save(changed));
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\nsendOnChange=False\r\n");
+  EXPECT_FALSE(store.Load().sendOnChange);
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {

@@ -36,16 +36,18 @@ TEST(SettingTable, EveryDefaultLoadsAsItIsWrittenAndIsWhatNewPreferencesHold) {
 TEST(SettingTable, LoadOrderIsKavoFirstThenPrefs) {
   std::vector<std::string_view> keys;
   for (const Setting* setting : LoadOrder()) keys.push_back(setting->key);
-  EXPECT_THAT(
-      keys,
-      ElementsAreArray<std::string_view>(
-          {"act",           "ttimeJ",         "artistJ",    "songJ",   "statusJ",  "timeJ",
-           "replaceII",     "replaceIIblock", "profileact", "awayact", "awaypref", "launchcheck",
-           "launchpath",    "limit",          "artistW",    "songW",   "statusW",  "timeW",
-           "ttimeW",        "artist",         "status",     "song",    "time",     "ttime",
-           "artistN",       "statusN",        "songN",      "timeN",   "ttimeN",   "artistF",
-           "songF",         "ttimeF",         "statusF",    "timeF",   "updateT",  "repBufferCheck",
-           "repBufferText", "port",           "minimize",   "bind"}));
+  EXPECT_THAT(keys, ElementsAreArray<std::string_view>(
+                        {"act",           "ttimeJ",  "artistJ",   "songJ",
+                         "statusJ",       "timeJ",   "replaceII", "replaceIIblock",
+                         "profileact",    "awayact", "awaypref",  "launchcheck",
+                         "launchpath",    "limit",   "artistW",   "songW",
+                         "statusW",       "timeW",   "ttimeW",    "artist",
+                         "status",        "song",    "time",      "ttime",
+                         "artistN",       "statusN", "songN",     "timeN",
+                         "ttimeN",        "artistF", "songF",     "ttimeF",
+                         "statusF",       "timeF",   "updateT",   "repBufferCheck",
+                         "repBufferText", "port",    "minimize",  "bind",
+                         "sendOnChange"}));
 }
 
 // A hand-edited file: the key read, the text that key then saves, and part of the one warning
@@ -102,7 +104,11 @@ INSTANTIATE_TEST_SUITE_P(
         EditCase{"NumberTooLargeForAnyType", "[KAVO]\nawayact=99999999999999999999\n", "awayact",
                  "1", "] awayact=\"999"},
         EditCase{"PortAbove65535", "[prefs]\nport=70000\n", "port", "3131", "] port=\"70000\""},
-        EditCase{"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""}),
+        EditCase{"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""},
+        EditCase{"MissingSwitchKeepsItsDefault", "[prefs]\nport=1\n", "sendOnChange", "True", ""},
+        EditCase{"SwitchTurnedOff", "[prefs]\nsendOnChange=False\n", "sendOnChange", "False", ""},
+        EditCase{"SwitchThatIsNeitherTrueNorFalse", "[prefs]\nsendOnChange=false\n", "sendOnChange",
+                 "True", "] sendOnChange=\"false\""}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
