@@ -65,7 +65,7 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
   base.setPointSizeF(8);
   base.setStretch(QFont::Condensed);
   setFont(base);
-  setFixedSize(457, 161);  // 6855 by 2415 twips
+  setFixedSize(457, 214);  // 6855 by 3210 twips
 
   BuildPageList();
   eventsPage_ = AddPage("Events", 4935);
@@ -117,9 +117,9 @@ void MainWindow::BindSettingControls() {
   bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
   bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
   bind.Bind({&Preferences::block}, blockEdit_);
-  for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
-                                 MediaField::kTime, MediaField::kTotalTime}) {
-    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));
+  for (int i = 0; i < kMediaFieldCount; ++i) {
+    const auto field = static_cast<MediaField>(i);
+    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(i));
     bind.Bind({&FieldPrefs::token, field}, row.tokenEdit);
     bind.Bind({&FieldPrefs::caseIndex, field}, row.caseCombo);
     bind.Bind({&FieldPrefs::length, field}, row.lengthEdit);

@@ -76,33 +76,38 @@ void UseArial(QWidget* widget) {
 }
 
 // The names of each media field's controls, in MediaField order.
-constexpr const char* kFieldNames[kMediaFieldCount] = {"artist", "song", "status", "time",
-                                                       "totalTime"};
+constexpr const char* kFieldNames[kMediaFieldCount] = {"artist", "song",      "status",
+                                                       "time",   "totalTime", "album"};
 constexpr const char* kFieldCaptions[kMediaFieldCount] = {
-    "Artist:", "Song:", "Status:", "Time:", "Total:"};
+    "Artist:", "Song:", "Status:", "Time:", "Total:", "Album:"};
+
+// Every page's height; the window is as high as the pages and the margin above them. The Events
+// and Replace Continued pages give the room they gain to their list and their block.
+constexpr int kPageHeight = 3090;
+constexpr int kPageGrowth = kPageHeight - 2295;
 
 }  // namespace
 
 void MainWindow::BuildPageList() {
-  pageList_ = Make<QListWidget>(this, "pageList", {120, 120, 1575, 2175});
+  pageList_ = Make<QListWidget>(this, "pageList", {120, 120, 1575, kPageHeight - 120});
 }
 
 QFrame* MainWindow::AddPage(const char* title, int widthTwips) {
   pageList_->addItem(QString::fromLatin1(title));
   QString name = QString::fromLatin1(title).remove(QLatin1Char(' ')) + QStringLiteral("Page");
   name[0] = name[0].toLower();
-  auto* page = Make<QFrame>(this, name, {1800, 120, widthTwips, 2295});
+  auto* page = Make<QFrame>(this, name, {1800, 120, widthTwips, kPageHeight});
   page->hide();
   pages_.push_back(page);
   return page;
 }
 
 void MainWindow::BuildEventsPage(QFrame* page) {
-  eventList_ = Make<QListWidget>(page, "eventList", {0, 0, 4815, 1785});
+  eventList_ = Make<QListWidget>(page, "eventList", {0, 0, 4815, 1785 + kPageGrowth});
   Make<QLabel>(page, "eventsCaption", "A List Of Events From Your Connection",
-               {480, 1920, 2895, 255});
+               {480, 1920 + kPageGrowth, 2895, 255});
   clearEventsButton_ =
-      Make<QPushButton>(page, "clearEventsButton", "Clear", {3600, 1920, 1215, 255});
+      Make<QPushButton>(page, "clearEventsButton", "Clear", {3600, 1920 + kPageGrowth, 1215, 255});
 }
 
 void MainWindow::BuildPreferencesPage(QFrame* page) {
@@ -190,11 +195,12 @@ void MainWindow::BuildReplacePage(QFrame* page) {
                   {3960, top, 855, 315});
   }
 
-  // The buffer row: the check box ends where the buffer box begins, and the box is as high as
-  // the room left on the page.
-  bufferBox_ = Make<QCheckBox>(page, "bufferBox", "Buffer Variable With:", {0, 2040, 1800, 255});
-  bufferTextEdit_ = Make<QLineEdit>(page, "bufferTextEdit", {1800, 2040, 855, 255});
-  limitBox_ = Make<QCheckBox>(page, "limitBox", "Limit Size Only", {2760, 2040, 2055, 195});
+  // The buffer row, under the last field's: the check box ends where the buffer box begins.
+  const int bufferTop = 240 + 360 * kMediaFieldCount;
+  bufferBox_ =
+      Make<QCheckBox>(page, "bufferBox", "Buffer Variable With:", {0, bufferTop, 1800, 255});
+  bufferTextEdit_ = Make<QLineEdit>(page, "bufferTextEdit", {1800, bufferTop, 855, 255});
+  limitBox_ = Make<QCheckBox>(page, "limitBox", "Limit Size Only", {2760, bufferTop, 2055, 195});
 }
 
 void MainWindow::BuildReplaceContinuedPage(QFrame* page) {
@@ -204,7 +210,7 @@ void MainWindow::BuildReplaceContinuedPage(QFrame* page) {
   QLabel* hint = Make<QLabel>(page, "blockHint", "*Variables From 'Replace' Can Be Used Below",
                               {1560, 330, 3270, 195});
   MakeRed(hint);
-  blockEdit_ = Make<QPlainTextEdit>(page, "blockEdit", {0, 600, 4815, 1605});
+  blockEdit_ = Make<QPlainTextEdit>(page, "blockEdit", {0, 600, 4815, 1605 + kPageGrowth});
 }
 
 void MainWindow::BuildAboutPage(QFrame* page) {

@@ -20,7 +20,7 @@ class Composer {
   // there is no media information.
   Bytes ComposeText(BytesView text);
 
-  // The block token, then the five field tokens, replaced with the values of the last Refresh().
+  // The block token, then the six field tokens, replaced with the values of the last Refresh().
   Bytes FillTokens(BytesView templateText) const;
 
   // The Replace Continued block with every CR LF replaced by "<BR>".

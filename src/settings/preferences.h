@@ -16,7 +16,7 @@ inline constexpr int kSpinMax = 32767;  // interval = kSpinMax - spin position
 
 // The Replace page's five columns for one media field.
 struct FieldPrefs {
-  std::string token;          // artist, song, status, time, ttime
+  std::string token;          // artist, song, status, time, ttime, album
   int caseIndex{};            // artistF ...: -1 .. 3, a position in the case list
   std::string length;         // artistN ...
   std::string pad;            // artistW ...

@@ -25,7 +25,7 @@ struct PlainSettings : FormatSettings {
   std::array<FieldFormat, kMediaFieldCount> fields = {
       FieldFormat{"%a", 0, "0", "_", "Center"}, FieldFormat{"%s", 0, "0", "_", "Center"},
       FieldFormat{"%p", 0, "0", "_", "Center"}, FieldFormat{"%t", 0, "0", "_", "Center"},
-      FieldFormat{"%x", 0, "0", "_", "Center"}};
+      FieldFormat{"%x", 0, "0", "_", "Center"}, FieldFormat{"%l", 0, "0", "_", "Center"}};
   bool limitOnly = false;
   bool bufferOn = false;
   Bytes bufferText = "Text1";
