@@ -110,6 +110,9 @@ void MainWindow::BuildEventsPage(QFrame* page) {
       Make<QPushButton>(page, "clearEventsButton", "Clear", {3600, 1920 + kPageGrowth, 1215, 255});
 }
 
+// Top to bottom: the switches, the away options, the interval with its warning, a free row under
+// them for a further update switch, the tray and port, the launch file, a row for the desktop
+// session, and the media player's choice.
 void MainWindow::BuildPreferencesPage(QFrame* page) {
   enableBox_ = Make<QCheckBox>(page, "enableBox", "Enable Quorvel", {0, 0, 1815, 195});
   profileStatsBox_ = Make<QCheckBox>(page, "profileStatsBox", "Show Winamp Stats In My Profile",
@@ -117,8 +120,8 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
   awayStatsBox_ =
       Make<QCheckBox>(page, "awayStatsBox", "Show Winamp Stats In My Away Message ( Fake Away )",
                       {240, 480, 4455, 195});
-  trayBox_ = Make<QCheckBox>(page, "trayBox", "Minimize To System Tray", {0, 1680, 2295, 195});
-  launchBox_ = Make<QCheckBox>(page, "launchBox", "Launch", {0, 1930, 855, 195});
+  trayBox_ = Make<QCheckBox>(page, "trayBox", "Minimize To System Tray", {0, 1920, 2295, 195});
+  launchBox_ = Make<QCheckBox>(page, "launchBox", "Launch", {0, 2170, 855, 195});
 
   ownAwayRadio_ =
       Make<QRadioButton>(page, "ownAwayRadio", "Use My Away Message", {480, 720, 2655, 195});
@@ -126,7 +129,7 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
                                        "Use 'Replace Continued' Format For My Away Message",
                                        {480, 960, 4335, 195});
 
-  Make<QLabel>(page, "portLabel", "Port:", {3600, 1695, 330, 195});
+  Make<QLabel>(page, "portLabel", "Port:", {3600, 1935, 330, 195});
   intervalLabel_ = Make<QLabel>(page, "intervalLabel", "Update Every ", {240, 1215, 1020, 195});
   intervalUnitLabel_ = Make<QLabel>(page, "intervalUnitLabel",
                                     "Milliseconds ( 1/1000 Of A Second )", {2040, 1215, 2565, 195});
@@ -136,13 +139,13 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
                                    {360, 1455, 4095, 195});
   MakeRed(rateLimitWarning_);
   UseArial(rateLimitWarning_);
-  Make<QLabel>(page, "launchWhenLabel", "When Started", {3480, 1950, 990, 195});
+  Make<QLabel>(page, "launchWhenLabel", "When Started", {3480, 2190, 990, 195});
 
-  portEdit_ = Make<QLineEdit>(page, "portEdit", {3960, 1680, 495, 255});
+  portEdit_ = Make<QLineEdit>(page, "portEdit", {3960, 1920, 495, 255});
   // The spin control stands beside the interval box's right end (1800) instead of on it.
   intervalEdit_ = Make<QLineEdit>(page, "intervalEdit", {1320, 1200, 480, 255});
   // Ends where the browse button begins.
-  launchPathEdit_ = Make<QLineEdit>(page, "launchPathEdit", {960, 1920, 2040, 255});
+  launchPathEdit_ = Make<QLineEdit>(page, "launchPathEdit", {960, 2160, 2040, 255});
   for (QLineEdit* edit : {portEdit_, intervalEdit_, launchPathEdit_}) UseArial(edit);
 
   intervalSpin_ = Make<QScrollBar>(page, "intervalSpin", {1800, 1200, 135, 255});
@@ -151,11 +154,23 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
   intervalSpin_->setSingleStep(10);  // one click on an arrow: 10 milliseconds
   intervalSpin_->setPageStep(1000);
 
-  browseButton_ = Make<QPushButton>(page, "browseButton", "...", {3000, 1920, 375, 255});
+  browseButton_ = Make<QPushButton>(page, "browseButton", "...", {3000, 2160, 375, 255});
   QFont black = browseButton_->font();
   black.setFamily(QStringLiteral("Arial Black"));
   black.setBold(true);
   browseButton_->setFont(black);
+
+  // The players present are listed as they come and go; any other name may be typed.
+  Make<QLabel>(page, "playerLabel", "Player:", {0, 2730, 555, 195});
+  playerCombo_ = MakeCombo(page, "playerCombo", {QString::fromLatin1(kAutomaticPlayer)},
+                           {600, 2700, 1575, 315});
+  playerCombo_->setToolTip(QStringLiteral(
+      "The media player to read; Automatic reads one that is playing, else one that is paused"));
+  Make<QLabel>(page, "ignorePlayersLabel", "Ignore:", {2280, 2730, 495, 195});
+  ignorePlayersEdit_ = Make<QLineEdit>(page, "ignorePlayersEdit", {2820, 2700, 1995, 285});
+  ignorePlayersEdit_->setPlaceholderText(QStringLiteral("firefox, chromium"));
+  ignorePlayersEdit_->setToolTip(
+      QStringLiteral("Media players never to read, their names separated by commas"));
 }
 
 void MainWindow::BuildReplacePage(QFrame* page) {

@@ -130,6 +130,22 @@ void SettingControls::Bind(const SettingField& field, QComboBox* combo) {
   StoreOn(combo, &QComboBox::currentIndexChanged, read);
 }
 
+void SettingControls::Bind(const SettingField& field, QComboBox* combo, const QString& emptyItem) {
+  const FromControl read = [combo, field, emptyItem](Preferences& to) {
+    const QString text = combo->currentText();
+    ValueOf<std::string>(to, field) = text == emptyItem ? std::string() : text.toStdString();
+  };
+  Add(
+      field,
+      [combo, field, emptyItem](const Preferences& from) {
+        const std::string& value = ValueOf<std::string>(from, field);
+        SetComboText(combo, value.empty() ? emptyItem : QString::fromStdString(value));
+      },
+      read);
+  StoreOn(combo, &QComboBox::editTextChanged, read);
+  StoreOn(combo, &QComboBox::currentIndexChanged, read);
+}
+
 void SettingControls::Bind(const SettingField& field, QScrollBar* spin) {
   const FromControl read = [spin, field](Preferences& to) {
     ValueOf<int>(to, field) = spin->value();

@@ -5,6 +5,7 @@
 // justification as its text; the block editor holds LF line ends where the value has CR LF.
 
 #include <QMetaObject>
+#include <QString>
 #include <functional>
 #include <vector>
 
@@ -34,6 +35,8 @@ class SettingControls {
   void Bind(const SettingField& field, QLineEdit* edit);
   void Bind(const SettingField& field, QCheckBox* box);
   void Bind(const SettingField& field, QComboBox* combo);
+  // A text shown by a combo box whose item `emptyItem` stands for the empty text ("Automatic").
+  void Bind(const SettingField& field, QComboBox* combo, const QString& emptyItem);
   void Bind(const SettingField& field, QScrollBar* spin);
   void Bind(const SettingField& field, QPlainTextEdit* edit);
   // A flag shown by a pair of option buttons: `whenTrue` selected for true, `whenFalse` for false.

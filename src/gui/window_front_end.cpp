@@ -99,6 +99,7 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
   RelaySettingsFile settingsFile(store, proxy);
   window.Attach(proxy, monitorPort, settingsFile);
+  window.AttachPlayer(player);
 
   ConnectLifecycle(window, relay.Terminations());
   window.Start();

@@ -22,7 +22,7 @@ constexpr std::string_view kHelpBlock =
     ":: %a - %s ::<BR>:: %p - %t // %x ::<BR>";
 
 // In save order; the last column is the step in the load order.
-constexpr std::array<Setting, 45> kSettings = {{
+constexpr std::array<Setting, 47> kSettings = {{
     {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::bufferOn}, 35},
     {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::bufferText}, 36},
     {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::blockToken}, 6},
@@ -71,6 +71,9 @@ constexpr std::array<Setting, 45> kSettings = {{
     // The listener's address: never every interface by default. After the keys that older files
     // already hold.
     {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 44, kNew},
+    // The media player read when several are present, and those never read.
+    {kPrefs, "player", K::kText, "", {&Preferences::player}, 45, kNew},
+    {kPrefs, "ignorePlayers", K::kText, "", {&Preferences::ignorePlayers}, 46, kNew},
 }};
 
 constexpr auto kLoadOrder = [] {
