@@ -27,7 +27,8 @@ bool DisplayAvailable() {
 
 bool WindowRequested(int argc, const char* const argv[]) {
   for (int i = 1; i < argc; ++i) {
-    for (const char* option : {"--headless", "--now-playing", "--help", "-h", "--version", "-v"}) {
+    for (const char* option :
+         {"--headless", "--now-playing", "--list-players", "--help", "-h", "--version", "-v"}) {
       const std::size_t length = std::strlen(option);
       if (std::strncmp(argv[i], option, length) == 0 &&
           (argv[i][length] == '\0' || argv[i][length] == '=')) {

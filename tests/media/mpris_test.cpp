@@ -290,6 +290,36 @@ TEST_F(MprisTest, NowPlayingFillsTheAlbumWithItsOwnSettings) {
             "0 Player: MPRIS: bare (org.mpris.MediaPlayer2.bare)\n%a [...............]\n");
 }
 
+TEST_F(MprisTest, ListPlayersNamesEachPlayerAndMarksTheOneReadByTheSettings) {
+  auto vlc = Start(
+      "vlc.instance7",
+      {.status = "Paused", .artists = {"Band"}, .title = "Tune", .identity = "VLC media player"});
+  auto firefox = Start("firefox", {.title = "Clip", .identity = "Firefox"});
+  auto spotify = Start("spotify", {.status = "Stopped"});
+  const auto listed = [](const char* firefoxMark, const char* spotifyMark, const char* vlcMark) {
+    return std::string("0 ") + firefoxMark + " firefox (Firefox): playing, Clip\n" + spotifyMark +
+           " spotify: stopped\n" + vlcMark +
+           " vlc.instance7 (VLC media player): paused, Band – Tune\n";
+  };
+  EXPECT_EQ(Run({"--list-players"}), listed("*", " ", " "));
+  const std::string ignoring = "[prefs]\r\nignorePlayers=firefox\r\n";
+  EXPECT_EQ(Run({"--list-players"}, bus_->Address(), ignoring), listed(" ", " ", "*"));
+  const std::string preferring = "[prefs]\r\nplayer=spotify\r\n";
+  EXPECT_EQ(Run({"--list-players"}, bus_->Address(), preferring), listed(" ", "*", " "));
+  // The command line's player overrides the settings; "none" lists as the settings choose.
+  EXPECT_EQ(Run({"--list-players", "--player", "vlc"}, bus_->Address(), preferring),
+            listed(" ", " ", "*"));
+  EXPECT_EQ(Run({"--list-players", "--player", "none"}, bus_->Address(), preferring),
+            listed(" ", "*", " "));
+}
+
+TEST_F(MprisTest, ListPlayersWithNoPlayerOrNoBus) {
+  EXPECT_EQ(Run({"--list-players"}), "0 quorvel: no MPRIS media player on the session bus\n");
+  const std::string unreachable = Run({"--list-players"}, "unix:path=/nonexistent/bus");
+  EXPECT_EQ(unreachable.rfind("1 quorvel: cannot reach the D-Bus session bus (", 0), 0u)
+      << unreachable;
+}
+
 TEST_F(MprisTest, NowPlayingFailsWithAMessageWhenNoPlayerIsFound) {
   const std::pair<QStringList, std::string> cases[] = {
       {{}, "no media player found (MPRIS: no player on the bus)"},
