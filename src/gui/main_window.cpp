@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +28,7 @@
 #include "gui/tray_icon.h"
 #include "media/media_player.h"
 #include "media/player_choice.h"
+#include "settings/autostart_entry.h"
 #include "settings/preferences_settings.h"
 #include "settings/settings_table.h"
 
@@ -123,6 +125,7 @@ void MainWindow::BindSettingControls() {
   bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
   bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
   bind.Bind({&Preferences::block}, blockEdit_);
+  bind.Bind({&Preferences::autostart}, autostartBox_);
   bind.Bind({&Preferences::player}, playerCombo_, QString::fromLatin1(kAutomaticPlayer));
   bind.Bind({&Preferences::ignorePlayers}, ignorePlayersEdit_);
   for (int i = 0; i < kMediaFieldCount; ++i) {
@@ -145,6 +148,8 @@ void MainWindow::ConnectReactions() {
   connect(intervalEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyIntervalText);
   connect(intervalSpin_, &QScrollBar::valueChanged, this, &MainWindow::ApplyIntervalSpin);
   connect(browseButton_, &QPushButton::clicked, this, &MainWindow::BrowseForLaunchFile);
+  // Only the user's clicks write or remove the entry: loading the settings leaves it as it is.
+  connect(autostartBox_, &QCheckBox::clicked, this, &MainWindow::ApplyAutostart);
   connect(playerCombo_, &QComboBox::editTextChanged, this, &MainWindow::ApplyPlayerChoice);
   connect(ignorePlayersEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPlayerChoice);
   for (const FieldRow& row : fieldRows_) row.lengthEdit->installEventFilter(this);
@@ -331,6 +336,17 @@ void MainWindow::ListPlayersPresent() {
 
 void MainWindow::ApplyPlayerChoice() {
   if (player_ != nullptr) player_->SetChoice(PlayerChoiceOf(settings_));
+}
+
+void MainWindow::ApplyAutostart(bool enabled) {
+  QString error;
+  if (WriteAutostart(enabled, QCoreApplication::applicationFilePath(), &error)) return;
+  autostartBox_->setChecked(!enabled);  // the box tells what the desktop will do
+  auto* message = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quorvel"), error,
+                                  QMessageBox::Ok, this);
+  message->setObjectName(QStringLiteral("autostartError"));
+  message->setAttribute(Qt::WA_DeleteOnClose);
+  message->open();
 }
 
 void MainWindow::SetUpdateInterval(int milliseconds) {

@@ -123,6 +123,7 @@ class MainWindow : public QWidget, private EventLogObserver {
   void RestoreFromTray();
   void ListPlayersPresent();
   void ApplyPlayerChoice();
+  void ApplyAutostart(bool enabled);
 
   // Sets the stored values of one section into their controls, in load order.
   void ShowStoredSection(std::string_view section, const Preferences& stored);
@@ -165,6 +166,7 @@ class MainWindow : public QWidget, private EventLogObserver {
   QCheckBox* launchBox_ = nullptr;
   QLineEdit* launchPathEdit_ = nullptr;
   QPushButton* browseButton_ = nullptr;
+  QCheckBox* autostartBox_ = nullptr;
   QComboBox* playerCombo_ = nullptr;
   QLineEdit* ignorePlayersEdit_ = nullptr;
   // Replace page.

@@ -111,8 +111,8 @@ void MainWindow::BuildEventsPage(QFrame* page) {
 }
 
 // Top to bottom: the switches, the away options, the interval with its warning, a free row under
-// them for a further update switch, the tray and port, the launch file, a row for the desktop
-// session, and the media player's choice.
+// them for a further update switch, the tray and port, the launch file, the desktop session, and
+// the media player's choice.
 void MainWindow::BuildPreferencesPage(QFrame* page) {
   enableBox_ = Make<QCheckBox>(page, "enableBox", "Enable Quorvel", {0, 0, 1815, 195});
   profileStatsBox_ = Make<QCheckBox>(page, "profileStatsBox", "Show Winamp Stats In My Profile",
@@ -122,6 +122,8 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
                       {240, 480, 4455, 195});
   trayBox_ = Make<QCheckBox>(page, "trayBox", "Minimize To System Tray", {0, 1920, 2295, 195});
   launchBox_ = Make<QCheckBox>(page, "launchBox", "Launch", {0, 2170, 855, 195});
+  autostartBox_ =
+      Make<QCheckBox>(page, "autostartBox", "Start with my desktop session", {0, 2445, 3015, 195});
 
   ownAwayRadio_ =
       Make<QRadioButton>(page, "ownAwayRadio", "Use My Away Message", {480, 720, 2655, 195});

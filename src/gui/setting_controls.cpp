@@ -99,13 +99,16 @@ void SettingControls::Bind(const SettingField& field, QLineEdit* edit) {
 }
 
 void SettingControls::Bind(const SettingField& field, QCheckBox* box) {
-  const FromControl read = [box, field](Preferences& to) {
-    ValueOf<int>(to, field) = CheckValue(box);
-  };
-  Add(
-      field,
-      [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); },
-      read);
+  ToControl show;
+  FromControl read;
+  if (RowOf(field).kind == SettingKind::kTrueFalse) {
+    show = [box, field](const Preferences& from) { box->setChecked(ValueOf<bool>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<bool>(to, field) = box->isChecked(); };
+  } else {
+    show = [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<int>(to, field) = CheckValue(box); };
+  }
+  Add(field, show, read);
   StoreOn(box, &QCheckBox::stateChanged, read);
 }
 

@@ -2,7 +2,8 @@
 // Ties the settings that the window shows to their controls: shows a Preferences value in them,
 // and keeps a Preferences value equal to what they hold as they change. How a value is shown and
 // read back follows the setting's kind: a combo box shows a case as a list position and a
-// justification as its text; the block editor holds LF line ends where the value has CR LF.
+// justification as its text; the block editor holds LF line ends where the value has CR LF; a
+// check box holds a check value (0 to 2) or a True/False flag.
 
 #include <QMetaObject>
 #include <QString>

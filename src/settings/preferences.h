@@ -1,7 +1,7 @@
 #pragma once
 // Every user preference, as stored in prefs.ini: section "prefs" (port, tray, bind address, the
-// media player's choice) and section "KAVO" (everything else); each member's comment names its
-// key. Values are held as the window's controls hold them: texts as typed, check boxes
+// media player's choice, autostart) and section "KAVO" (everything else); each member's comment
+// names its key. Values are held as the window's controls hold them: texts as typed, check boxes
 // as 0/1/2, the away option as the state of its first button, the interval as the spin control's
 // position. The defaults, and how each value is stored, are in the table of settings
 // (settings_table.h).
@@ -34,6 +34,7 @@ struct Preferences {
   std::string bindAddress;    // bind: the listener's address
   std::string player;         // player: the media player preferred, as typed; empty: automatic
   std::string ignorePlayers;  // ignorePlayers: the media players never read, comma-separated
+  bool autostart{};           // autostart: started with the desktop session
 
   // Section "KAVO": switches, launch and interval.
   int enabled{};              // act: "Enable Quorvel"

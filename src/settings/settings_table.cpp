@@ -22,14 +22,14 @@ constexpr std::string_view kHelpBlock =
     ":: %a - %s ::<BR>:: %p - %t // %x ::<BR>";
 
 // In save order; the last column is the step in the load order.
-constexpr std::array<Setting, 47> kSettings = {{
+constexpr std::array<Setting, 48> kSettings = {{
     {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::bufferOn}, 35},
     {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::bufferText}, 36},
     {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::blockToken}, 6},
     {kKavo, "replaceIIblock", K::kBlock, kHelpBlock, {&Preferences::block}, 7},
     {kKavo, "profileact", K::kCheck, "1", {&Preferences::profileUpdates}, 8},
     {kKavo, "awayact", K::kCheck, "1", {&Preferences::awayUpdates}, 9},
-    {kKavo, "awaypref", K::kAwayPref, "True", {&Preferences::awayUsesOwnMessage}, 10},
+    {kKavo, "awaypref", K::kTrueFalse, "True", {&Preferences::awayUsesOwnMessage}, 10},
     {kKavo, "launchcheck", K::kCheck, "0", {&Preferences::launchAtStart}, 11},
     {kKavo, "launchpath", K::kText, "", {&Preferences::launchPath}, 12},
     {kKavo, "limit", K::kCheck, "0", {&Preferences::limitOnly}, 13},
@@ -74,6 +74,7 @@ constexpr std::array<Setting, 47> kSettings = {{
     // The media player read when several are present, and those never read.
     {kPrefs, "player", K::kText, "", {&Preferences::player}, 45, kNew},
     {kPrefs, "ignorePlayers", K::kText, "", {&Preferences::ignorePlayers}, 46, kNew},
+    {kPrefs, "autostart", K::kTrueFalse, "False", {&Preferences::autostart}, 47, kNew},
 }};
 
 constexpr auto kLoadOrder = [] {
@@ -108,7 +109,7 @@ constexpr bool KindFitsMember(const Setting& setting) {
     case K::kCase:
     case K::kSpin:
       return Holds<int>(setting.field);
-    case K::kAwayPref:
+    case K::kTrueFalse:
       return Holds<bool>(setting.field);
   }
   return false;
@@ -229,7 +230,7 @@ std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& s
     case K::kAct:
       ValueOf<int>(prefs, setting.field) = value == "1" ? 1 : 0;
       return std::nullopt;
-    case K::kAwayPref:
+    case K::kTrueFalse:
       ValueOf<bool>(prefs, setting.field) = value == "True";
       return std::nullopt;
     case K::kBind: {
@@ -274,7 +275,7 @@ Bytes SettingText(const Preferences& prefs, const Setting& setting) {
       block = ReplaceAll(block, "\n", kStoredLineBreak);
       return ReplaceAll(block, "\r", kStoredLineBreak);
     }
-    case K::kAwayPref:
+    case K::kTrueFalse:
       return ValueOf<bool>(prefs, setting.field) ? "True" : "False";
     case K::kCheck:
     case K::kAct:

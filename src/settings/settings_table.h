@@ -29,15 +29,15 @@ inline constexpr std::string_view kPrefsSection = "prefs";
 
 // How a setting's text is written and read back.
 enum class SettingKind {
-  kText,      // the text as it stands
-  kBlock,     // the Replace Continued block: line breaks stored as "<BR>"
-  kCheck,     // check box value 0 to 2 in decimal
-  kAct,       // check box value; checked on load only by exactly "1"
-  kAwayPref,  // "True" or "False"; only exactly "True" loads as true
-  kCase,      // list position -1 to 3 in decimal
-  kSpin,      // spin position 0 to 32767 in decimal
-  kPort,      // a port 1 to 65535, kept as typed
-  kBind,      // an address; a missing or empty key keeps the current one
+  kText,       // the text as it stands
+  kBlock,      // the Replace Continued block: line breaks stored as "<BR>"
+  kCheck,      // check box value 0 to 2 in decimal
+  kAct,        // check box value; checked on load only by exactly "1"
+  kTrueFalse,  // "True" or "False"; only exactly "True" loads as true
+  kCase,       // list position -1 to 3 in decimal
+  kSpin,       // spin position 0 to 32767 in decimal
+  kPort,       // a port 1 to 65535, kept as typed
+  kBind,       // an address; a missing or empty key keeps the current one
 };
 
 // Where a setting's value lives in Preferences: a member of its own, or one column of a media

@@ -9,8 +9,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -147,10 +150,11 @@ TEST_F(WindowTest, IntervalBoxAndSpinControlStayTiedAndDriveTheTimer) {
 
 TEST_F(WindowTest, EnableAndAwaySwitchesGovernTheirDependants) {
   // Every control of the page but these follows the enable switch.
-  const QStringList own = {
-      "enableBox",       "trayBox",     "launchBox",          "portLabel",
-      "launchWhenLabel", "portEdit",    "launchPathEdit",     "browseButton",
-      "playerLabel",     "playerCombo", "ignorePlayersLabel", "ignorePlayersEdit"};
+  const QStringList own = {"enableBox",        "trayBox",         "launchBox",
+                           "portLabel",        "launchWhenLabel", "portEdit",
+                           "launchPathEdit",   "browseButton",    "autostartBox",
+                           "playerLabel",      "playerCombo",     "ignorePlayersLabel",
+                           "ignorePlayersEdit"};
   auto expectEnabled = [&](bool on) {
     for (const QWidget* w :
          Get("preferencesPage")->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -351,6 +355,27 @@ PlayerInfo Present(const char* name) {
   return info;
 }
 
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const QString& value) : name_(name), old_(qgetenv(name)) {
+    qputenv(name, value.toUtf8());
+  }
+  ~ScopedEnvironment() {
+    if (old_.isNull()) {
+      qunsetenv(name_);
+    } else {
+      qputenv(name_, old_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  QByteArray old_;
+};
+
 QStringList Items(const QComboBox* box) {
   QStringList items;
   for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -401,6 +426,47 @@ TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
   EXPECT_EQ(saved->ignorePlayers, " firefox ,kdeconnect");
   window.reset();  // stops the watch
   EXPECT_FALSE(player.watch.playersChanged || player.watch.playbackChanged);
+}
+
+TEST_F(WindowTest, AutostartBoxWritesAndRemovesTheEntryAndSaysWhenItCannot) {
+  QTemporaryDir config;
+  const ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path());
+  const QString entry = config.filePath(QStringLiteral("autostart/org.quorvel.Quorvel.desktop"));
+  QCheckBox* box = Box("autostartBox");
+  EXPECT_FALSE(box->isChecked());
+
+  box->click();
+  EXPECT_TRUE(window->Settings().autostart);
+  QFile written(entry);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(written.readAll().contains(
+      "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+  box->click();
+  EXPECT_FALSE(window->Settings().autostart);
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // Loading the setting leaves the desktop's folder alone: only the user's click writes there.
+  file = Preferences();
+  file->autostart = true;
+  SetUp();
+  EXPECT_TRUE(Box("autostartBox")->isChecked());
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // The folder cannot be made: the box goes back and the user is told why.
+  ASSERT_TRUE(QDir(config.filePath(QStringLiteral("autostart"))).removeRecursively());
+  QFile blocker(config.filePath(QStringLiteral("autostart")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  file = Preferences();
+  SetUp();
+  box = Box("autostartBox");
+  box->click();
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_FALSE(window->Settings().autostart);
+  auto* message = window->findChild<QMessageBox*>(QStringLiteral("autostartError"));
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->text().startsWith(QStringLiteral("Cannot create the folder")))
+      << message->text().toStdString();
+  message->close();
 }
 
 }  // namespace

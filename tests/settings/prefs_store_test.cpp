@@ -88,6 +88,25 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
 }
 
+TEST_F(PrefsTest, NewKeysGoAfterTheOldOnesOfTheirSection) {
+  PrefsStore store(File("prefs.ini", kOriginalFile));
+  Preferences p = store.Load();
+  p.Field(MediaField::kAlbum).token = "%L";
+  p.Field(MediaField::kAlbum).justification = "Right";
+  p.player = "vlc";
+  p.ignorePlayers = "firefox, chromium";
+  p.autostart = true;
+  ASSERT_TRUE(store.Save(p));
+  Bytes expected = kOriginalFile;
+  expected.insert(expected.find("[prefs]"), "album=%L\r\nalbumJ=Right\r\n");
+  expected += "player=vlc\r\nignorePlayers=firefox, chromium\r\nautostart=True\r\n";
+  EXPECT_EQ(ReadAll(store.Path()), expected);
+  const Preferences again = store.Load();
+  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.Field(MediaField::kAlbum).length,
+                     again.player, again.ignorePlayers, again.autostart),
+            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true));
+}
+
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
   PrefsStore store(File("new/sub/prefs.ini"));  // folders are created
   Preferences prefs = store.Load();

@@ -39,18 +39,18 @@ TEST(SettingTable, LoadOrderIsKavoFirstThenPrefs) {
   std::vector<std::string_view> keys;
   for (const Setting* setting : LoadOrder()) keys.push_back(setting->key);
   EXPECT_THAT(keys, ElementsAreArray<std::string_view>(
-                        {"act",           "ttimeJ",  "artistJ",      "songJ",
-                         "statusJ",       "timeJ",   "replaceII",    "replaceIIblock",
-                         "profileact",    "awayact", "awaypref",     "launchcheck",
-                         "launchpath",    "limit",   "artistW",      "songW",
-                         "statusW",       "timeW",   "ttimeW",       "artist",
-                         "status",        "song",    "time",         "ttime",
-                         "artistN",       "statusN", "songN",        "timeN",
-                         "ttimeN",        "artistF", "songF",        "ttimeF",
-                         "statusF",       "timeF",   "updateT",      "repBufferCheck",
-                         "repBufferText", "album",   "albumF",       "albumN",
-                         "albumW",        "albumJ",  "port",         "minimize",
-                         "bind",          "player",  "ignorePlayers"}));
+                        {"act",           "ttimeJ",  "artistJ",       "songJ",
+                         "statusJ",       "timeJ",   "replaceII",     "replaceIIblock",
+                         "profileact",    "awayact", "awaypref",      "launchcheck",
+                         "launchpath",    "limit",   "artistW",       "songW",
+                         "statusW",       "timeW",   "ttimeW",        "artist",
+                         "status",        "song",    "time",          "ttime",
+                         "artistN",       "statusN", "songN",         "timeN",
+                         "ttimeN",        "artistF", "songF",         "ttimeF",
+                         "statusF",       "timeF",   "updateT",       "repBufferCheck",
+                         "repBufferText", "album",   "albumF",        "albumN",
+                         "albumW",        "albumJ",  "port",          "minimize",
+                         "bind",          "player",  "ignorePlayers", "autostart"}));
 }
 
 TEST(SettingTable, PlayerChoiceIsReadWithoutTheBlanksAroundNames) {
@@ -122,7 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
         EditCase{"PortAbove65535", "[prefs]\nport=70000\n", "port", "3131", "] port=\"70000\""},
         EditCase{"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""},
         EditCase{"MissingNewTextKeepsItsDefault", "[KAVO]\nact=1\n", "album", "%l", ""},
-        EditCase{"EmptyNewTextIsEmpty", "[KAVO]\nalbum=\n", "album", "", ""}),
+        EditCase{"EmptyNewTextIsEmpty", "[KAVO]\nalbum=\n", "album", "", ""},
+        EditCase{"OnlyTrueStartsWithTheSession", "[prefs]\nautostart=true\n", "autostart", "False",
+                 ""}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
