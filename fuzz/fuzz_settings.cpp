@@ -61,8 +61,9 @@ constexpr std::string_view kWrittenFile =
     "ttimeJ=Center\r\nsongJ=Center\r\nstatusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\n"
     "songW=_\r\nstatusW=_\r\nartist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
     "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\ntimeF=0\r\n"
-    "ttimeF=0\r\nsongF=0\r\nstatusF=0\r\nupdateT=27767\r\nact=1\r\n[prefs]\r\nport=3131\r\n"
-    "minimize=1\r\nbind=127.0.0.1\r\n";
+    "ttimeF=0\r\nsongF=0\r\nstatusF=0\r\nupdateT=27767\r\nact=1\r\nalbum=%l\r\nalbumF=0\r\n"
+    "albumN=0\r\nalbumW=_\r\nalbumJ=Center\r\n[prefs]\r\nport=3131\r\nminimize=1\r\n"
+    "bind=127.0.0.1\r\nplayer=\r\nignorePlayers=\r\nautostart=False\r\n";
 
 }  // namespace
 
@@ -87,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::SaveSettings(prefs, saved, &problems);
   const Bytes output = saved.Serialize();
 
-  // ... gives the bytes of writing each key to the file on its own (a key that older files lack
-  // only where it is held or its value is not the default).
+  // ... gives the bytes of writing each key to the file on its own; a key that older files lack
+  // only where the file holds it or its value is not the default.
   Bytes byKey(input);
   for (const Setting& setting : quorvel::SettingTable()) {
     IniDocument step = IniDocument::Parse(byKey);

@@ -11,6 +11,7 @@
 
 #include "session/monitor_session.h"
 #include "session/relay_runtime.h"
+#include "settings/preferences_settings.h"
 #include "settings/settings_table.h"
 
 namespace quorvel {
@@ -28,6 +29,7 @@ void PrintLine(const std::string& text) {
 
 int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player) {
   const Preferences prefs = store.Load();
+  player.SetChoice(PlayerChoiceOf(prefs));
   // Relayed chunks are up to a few hundred KiB. Served from the heap and kept there once freed,
   // they are not mapped, zero-filled and unmapped again for every chunk.
 #if defined(__GLIBC__)

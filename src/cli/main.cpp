@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/headless.h"
+#include "cli/list_players.h"
 #include "cli/now_playing.h"
 #include "gui/window_front_end.h"
 #include "media/player_factory.h"
@@ -19,6 +20,9 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
   quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
+  if (line.listPlayers) {
+    return quorvel::RunListPlayers(line, prefs.Load());
+  }
   std::unique_ptr<quorvel::MediaPlayer> player;
   try {
     player = quorvel::MakeMediaPlayer(line.player.toStdString());

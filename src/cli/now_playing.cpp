@@ -46,6 +46,7 @@ int PrintNowPlaying(MediaPlayer& player, const FormatSettings& settings, BytesVi
 }
 
 int RunNowPlaying(const CommandLine& line, const Preferences& prefs, MediaPlayer& player) {
+  player.SetChoice(PlayerChoiceOf(prefs));
   const PreferencesSettings settings(prefs);
   const Bytes templateText = line.nowPlayingTemplate.isNull()
                                  ? Bytes(kDefaultNowPlayingTemplate)

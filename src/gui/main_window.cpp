@@ -11,18 +11,25 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <algorithm>
 #include <optional>
+#include <set>
 
 #include "gui/app_icon.h"
 #include "gui/launch_file.h"
 #include "gui/tray_icon.h"
+#include "media/media_player.h"
+#include "media/player_choice.h"
+#include "settings/autostart_entry.h"
+#include "settings/preferences_settings.h"
 #include "settings/settings_table.h"
 
 namespace quorvel {
@@ -65,7 +72,7 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
   base.setPointSizeF(8);
   base.setStretch(QFont::Condensed);
   setFont(base);
-  setFixedSize(457, 161);  // 6855 by 2415 twips
+  setFixedSize(457, 214);  // 6855 by 3210 twips
 
   BuildPageList();
   eventsPage_ = AddPage("Events", 4935);
@@ -98,6 +105,7 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
 
 MainWindow::~MainWindow() {
   log_.SetObserver(nullptr);
+  if (player_ != nullptr) player_->Watch({});
 }
 
 // One line per setting that has a control.
@@ -117,9 +125,12 @@ void MainWindow::BindSettingControls() {
   bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
   bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
   bind.Bind({&Preferences::block}, blockEdit_);
-  for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
-                                 MediaField::kTime, MediaField::kTotalTime}) {
-    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));
+  bind.Bind({&Preferences::autostart}, autostartBox_);
+  bind.Bind({&Preferences::player}, playerCombo_, QString::fromLatin1(kAutomaticPlayer));
+  bind.Bind({&Preferences::ignorePlayers}, ignorePlayersEdit_);
+  for (int i = 0; i < kMediaFieldCount; ++i) {
+    const auto field = static_cast<MediaField>(i);
+    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(i));
     bind.Bind({&FieldPrefs::token, field}, row.tokenEdit);
     bind.Bind({&FieldPrefs::caseIndex, field}, row.caseCombo);
     bind.Bind({&FieldPrefs::length, field}, row.lengthEdit);
@@ -137,6 +148,10 @@ void MainWindow::ConnectReactions() {
   connect(intervalEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyIntervalText);
   connect(intervalSpin_, &QScrollBar::valueChanged, this, &MainWindow::ApplyIntervalSpin);
   connect(browseButton_, &QPushButton::clicked, this, &MainWindow::BrowseForLaunchFile);
+  // Only the user's clicks write or remove the entry: loading the settings leaves it as it is.
+  connect(autostartBox_, &QCheckBox::clicked, this, &MainWindow::ApplyAutostart);
+  connect(playerCombo_, &QComboBox::editTextChanged, this, &MainWindow::ApplyPlayerChoice);
+  connect(ignorePlayersEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPlayerChoice);
   for (const FieldRow& row : fieldRows_) row.lengthEdit->installEventFilter(this);
   connect(clearEventsButton_, &QPushButton::clicked, this, [this] { log_.Clear(); });
   connect(&updateTimer_, &QTimer::timeout, this, [this] {
@@ -151,6 +166,13 @@ void MainWindow::Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile&
   settingsFile_ = &settingsFile;
   monitor_->SetTitleListener(
       [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
+}
+
+void MainWindow::AttachPlayer(MediaPlayer& player) {
+  player_ = &player;
+  player_->Watch({[this] { ListPlayersPresent(); }, {}});
+  ListPlayersPresent();
+  ApplyPlayerChoice();
 }
 
 void MainWindow::SetTrayAvailability(std::function<bool()> probe) {
@@ -293,6 +315,42 @@ void MainWindow::ApplyIntervalSpin() {
 
 void MainWindow::RunUpdatesNow() {
   if (updateTimer_.isActive() && monitor_ != nullptr) monitor_->RunTimedUpdates();
+}
+
+void MainWindow::ListPlayersPresent() {
+  if (player_ == nullptr) return;
+  // Each player by the name it goes by whatever its instance, so that a choice outlasts the run.
+  std::set<std::string> names;
+  for (const PlayerInfo& player : player_->ListPlayers().players) {
+    names.emplace(PlayerNameWithoutInstance(player.busName));
+  }
+  // The choice stays as it is while the list changes under it.
+  const QSignalBlocker blocker(playerCombo_);
+  const QString choice = playerCombo_->currentText();
+  playerCombo_->clear();
+  playerCombo_->addItem(QString::fromLatin1(kAutomaticPlayer));
+  for (const std::string& name : names) playerCombo_->addItem(QString::fromStdString(name));
+  const int index = playerCombo_->findText(choice);
+  if (index >= 0) {
+    playerCombo_->setCurrentIndex(index);
+  } else {
+    playerCombo_->setEditText(choice);
+  }
+}
+
+void MainWindow::ApplyPlayerChoice() {
+  if (player_ != nullptr) player_->SetChoice(PlayerChoiceOf(settings_));
+}
+
+void MainWindow::ApplyAutostart(bool enabled) {
+  QString error;
+  if (WriteAutostart(enabled, QCoreApplication::applicationFilePath(), &error)) return;
+  autostartBox_->setChecked(!enabled);  // the box tells what the desktop will do
+  auto* message = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quorvel"), error,
+                                  QMessageBox::Ok, this);
+  message->setObjectName(QStringLiteral("autostartError"));
+  message->setAttribute(Qt::WA_DeleteOnClose);
+  message->open();
 }
 
 void MainWindow::SetUpdateInterval(int milliseconds) {

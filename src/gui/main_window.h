@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the page list, the five pages (Events, Preferences, Replace, Replace
 // Continued, About), every preference control and its reaction, the update timer, the tray icon,
-// starting and shutting down.
+// starting and shutting down; the media players present, to choose among.
 //
 // The window keeps the settings as one Preferences value that its controls update as they
 // change; composition reads that value (through PreferencesSettings), so an edit takes effect at
@@ -37,9 +37,12 @@ class QScrollBar;
 
 namespace quorvel {
 
+class MediaPlayer;
 class TrayIcon;
 
 inline constexpr const char* kStartCaption = " [ Not Signed On ] - Quorvel";
+// The player box's item that leaves the choice of the player to the program.
+inline constexpr const char* kAutomaticPlayer = "Automatic";
 
 class MainWindow : public QWidget, private EventLogObserver {
   Q_OBJECT
@@ -52,6 +55,10 @@ class MainWindow : public QWidget, private EventLogObserver {
 
   // The relay, the monitor and the settings file. Called once, before Start.
   void Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile);
+  // The media player that composition reads: the window lists the players present in the player
+  // box as they come and go, and sets the choice of its controls on it as they change. Called
+  // once, before Start; `player` must outlive the window.
+  void AttachPlayer(MediaPlayer& player);
 
   // Start-up: resets the capture state, sets the stored settings into the controls (their
   // reactions run), shows the tray icon when asked, shows the Events page, listens on the port in
@@ -65,6 +72,8 @@ class MainWindow : public QWidget, private EventLogObserver {
   // Runs the profile and away updates now, as a tick of the update timer does, while that timer
   // runs (an interval of 0 stops both).
   void RunUpdatesNow();
+  // Lists the players present in the player box again, keeping the choice shown.
+  void ListPlayersPresent();
 
   // The settings as the controls hold them. Values that have no control (the bind address) are
   // those loaded.
@@ -118,6 +127,8 @@ class MainWindow : public QWidget, private EventLogObserver {
   void ApplyIntervalSpin();
   void BrowseForLaunchFile();
   void RestoreFromTray();
+  void ApplyPlayerChoice();
+  void ApplyAutostart(bool enabled);
 
   // Sets the stored values of one section into their controls, in load order.
   void ShowStoredSection(std::string_view section, const Preferences& stored);
@@ -129,6 +140,7 @@ class MainWindow : public QWidget, private EventLogObserver {
   RelayControl* proxy_ = nullptr;
   MonitorPort* monitor_ = nullptr;
   SettingsFile* settingsFile_ = nullptr;
+  MediaPlayer* player_ = nullptr;
   Preferences settings_;
   SettingControls settingControls_{settings_};
   bool shutDown_ = false;
@@ -159,6 +171,9 @@ class MainWindow : public QWidget, private EventLogObserver {
   QCheckBox* launchBox_ = nullptr;
   QLineEdit* launchPathEdit_ = nullptr;
   QPushButton* browseButton_ = nullptr;
+  QCheckBox* autostartBox_ = nullptr;
+  QComboBox* playerCombo_ = nullptr;
+  QLineEdit* ignorePlayersEdit_ = nullptr;
   // Replace page.
   std::array<FieldRow, kMediaFieldCount> fieldRows_{};  // in MediaField order
   QCheckBox* bufferBox_ = nullptr;

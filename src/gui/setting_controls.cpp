@@ -99,13 +99,16 @@ void SettingControls::Bind(const SettingField& field, QLineEdit* edit) {
 }
 
 void SettingControls::Bind(const SettingField& field, QCheckBox* box) {
-  const FromControl read = [box, field](Preferences& to) {
-    ValueOf<int>(to, field) = CheckValue(box);
-  };
-  Add(
-      field,
-      [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); },
-      read);
+  ToControl show;
+  FromControl read;
+  if (RowOf(field).kind == SettingKind::kTrueFalse) {
+    show = [box, field](const Preferences& from) { box->setChecked(ValueOf<bool>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<bool>(to, field) = box->isChecked(); };
+  } else {
+    show = [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<int>(to, field) = CheckValue(box); };
+  }
+  Add(field, show, read);
   StoreOn(box, &QCheckBox::stateChanged, read);
 }
 
@@ -126,6 +129,22 @@ void SettingControls::Bind(const SettingField& field, QComboBox* combo) {
     };
   }
   Add(field, show, read);
+  StoreOn(combo, &QComboBox::editTextChanged, read);
+  StoreOn(combo, &QComboBox::currentIndexChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QComboBox* combo, const QString& emptyItem) {
+  const FromControl read = [combo, field, emptyItem](Preferences& to) {
+    const QString text = combo->currentText();
+    ValueOf<std::string>(to, field) = text == emptyItem ? std::string() : text.toStdString();
+  };
+  Add(
+      field,
+      [combo, field, emptyItem](const Preferences& from) {
+        const std::string& value = ValueOf<std::string>(from, field);
+        SetComboText(combo, value.empty() ? emptyItem : QString::fromStdString(value));
+      },
+      read);
   StoreOn(combo, &QComboBox::editTextChanged, read);
   StoreOn(combo, &QComboBox::currentIndexChanged, read);
 }

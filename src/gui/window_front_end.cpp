@@ -28,7 +28,8 @@ bool DisplayAvailable() {
 
 bool WindowRequested(int argc, const char* const argv[]) {
   for (int i = 1; i < argc; ++i) {
-    for (const char* option : {"--headless", "--now-playing", "--help", "-h", "--version", "-v"}) {
+    for (const char* option :
+         {"--headless", "--now-playing", "--list-players", "--help", "-h", "--version", "-v"}) {
       const std::size_t length = std::strlen(option);
       if (std::strncmp(argv[i], option, length) == 0 &&
           (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -100,9 +101,12 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
   RelaySettingsFile settingsFile(store, proxy);
   window.Attach(proxy, monitorPort, settingsFile);
+  window.AttachPlayer(player);
 
-  // The profile and away message follow a new track at once, not at the next tick.
-  const PlayerChangeUpdates playerChanges(player, [&window] { window.RunUpdatesNow(); });
+  // The profile and away message follow a new track at once, not at the next tick; the player
+  // box follows players coming and going. This watch takes over from the window's own.
+  const PlayerChangeUpdates playerChanges(
+      player, [&window] { window.RunUpdatesNow(); }, [&window] { window.ListPlayersPresent(); });
 
   ConnectLifecycle(window, relay.Terminations());
   window.Start();

@@ -17,7 +17,7 @@ class TerminationSignals;
 bool DisplayAvailable();
 
 // True unless the arguments ask for something else than the window (--headless, --now-playing,
-// --help or --version).
+// --list-players, --help or --version).
 bool WindowRequested(int argc, const char* const argv[]);
 
 // A QApplication when the arguments ask for the window and a display is there; a

@@ -64,6 +64,9 @@ Bytes Composer::FillTokens(BytesView templateText) const {
       case MediaField::kTotalTime:
         value = TimeText(snapshot_.totalSeconds);
         break;
+      case MediaField::kAlbum:
+        value = ApplyCase(album_, format.caseMode);
+        break;
     }
     value = BufferValue(value, bufferOn, bufferText);
     value = FitField(value, ParseFieldLength(format.lengthText), format.justification,

@@ -20,7 +20,7 @@ class Composer {
   // while the player shows no track.
   Bytes ComposeText(BytesView text);
 
-  // The block token, then the five field tokens, replaced with the values of the last Refresh().
+  // The block token, then the six field tokens, replaced with the values of the last Refresh().
   Bytes FillTokens(BytesView templateText) const;
 
   // What a text shows while there is no track: the block token replaced by the block, then every

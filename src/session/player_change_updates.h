@@ -13,8 +13,10 @@ namespace quorvel {
 class PlayerChangeUpdates {
  public:
   // Watches `player` (which must outlive this object) and calls `update` on the event loop once
-  // after each burst of changes. Stops watching when destroyed.
-  PlayerChangeUpdates(MediaPlayer& player, std::function<void()> update);
+  // after each burst of changes; `playersChanged`, when given, also runs whenever players come
+  // or go. Stops watching when destroyed.
+  PlayerChangeUpdates(MediaPlayer& player, std::function<void()> update,
+                      std::function<void()> playersChanged = {});
   ~PlayerChangeUpdates();
   PlayerChangeUpdates(const PlayerChangeUpdates&) = delete;
   PlayerChangeUpdates& operator=(const PlayerChangeUpdates&) = delete;

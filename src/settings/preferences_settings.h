@@ -4,6 +4,7 @@
 // --now-playing.
 
 #include "media/format_settings.h"
+#include "media/media_player.h"
 #include "settings/preferences.h"
 
 namespace quorvel {
@@ -28,5 +29,9 @@ class PreferencesSettings : public FormatSettings, public UpdateSettings {
  private:
   const Preferences& prefs_;
 };
+
+// The media player's choice that `prefs` stores: the preferred name without the blanks around it
+// (the first name, should several be typed), and the names of the ignore list.
+PlayerChoice PlayerChoiceOf(const Preferences& prefs);
 
 }  // namespace quorvel

@@ -100,8 +100,9 @@ auto& ValueOf(P& prefs, const SettingField& field) {
 }
 
 // Stores the file's text for `setting` (nothing: the key is missing) in `prefs`. A missing text
-// key stores the empty text; a missing numeric key, and a text that is not a whole number in the
-// key's range, keep the current value. Returns a description of a refused value, or nothing.
+// key stores the empty text; a missing numeric key, a missing key that older files lack
+// (SaveRule::kWhenHeldOrChanged), and a text that is not a whole number in the key's range, keep
+// the current value. Returns a description of a refused value, or nothing.
 std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& setting,
                                             const std::optional<Bytes>& text);
 

@@ -1,6 +1,6 @@
 // The main window's reactions, starting and shutting down, driven as a user and the program drive
-// them. The fixture stands in for the relay, the monitor and the settings file, and notes what
-// they are told in one journal, so that the order of the steps shows.
+// them. The fixture stands in for the relay, the monitor, the settings file and the media player,
+// and notes what they are told in one journal, so that the order of the steps shows.
 
 #include "gui/main_window.h"
 
@@ -9,8 +9,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,6 +26,7 @@
 #include <memory>
 
 #include "gui/url_recorder.h"
+#include "media/fake_media.h"
 #include "settings/preferences_settings.h"
 #include "settings/settings_table.h"
 
@@ -38,6 +42,7 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
     window = std::make_unique<MainWindow>(log);
     window->SetTrayAvailability([this] { return trayAvailable; });
     window->Attach(*this, *this, *this);
+    window->AttachPlayer(player);
     window->Start();
   }
 
@@ -79,6 +84,7 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   std::function<void(const std::string&)> title;
   std::optional<Preferences> file, saved;
   bool trayAvailable = true;
+  FakePlayer player;
   EventLog log;
   std::unique_ptr<MainWindow> window;  // destroyed first: it observes the log
 };
@@ -151,8 +157,11 @@ TEST_F(WindowTest, IntervalBoxAndSpinControlStayTiedAndDriveTheTimer) {
 
 TEST_F(WindowTest, EnableAndAwaySwitchesGovernTheirDependants) {
   // Every control of the page but these follows the enable switch.
-  const QStringList own = {"enableBox",       "trayBox",  "launchBox",      "portLabel",
-                           "launchWhenLabel", "portEdit", "launchPathEdit", "browseButton"};
+  const QStringList own = {"enableBox",        "trayBox",         "launchBox",
+                           "portLabel",        "launchWhenLabel", "portEdit",
+                           "launchPathEdit",   "browseButton",    "autostartBox",
+                           "playerLabel",      "playerCombo",     "ignorePlayersLabel",
+                           "ignorePlayersEdit"};
   auto expectEnabled = [&](bool on) {
     for (const QWidget* w :
          Get("preferencesPage")->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -343,6 +352,128 @@ TEST_F(WindowTest, StartLaunchesTheClientOnlyWhenAskedAndGoesOnWhenItCannot) {
     SetUp();
   }
   EXPECT_THAT(files.opened, ElementsAre(QUrl::fromLocalFile(client)));
+}
+
+// A player present, as a listing gives it.
+PlayerInfo Present(const char* name) {
+  PlayerInfo info;
+  info.busName = std::string("org.mpris.MediaPlayer2.") + name;
+  info.state.found = true;
+  return info;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const QString& value) : name_(name), old_(qgetenv(name)) {
+    qputenv(name, value.toUtf8());
+  }
+  ~ScopedEnvironment() {
+    if (old_.isNull()) {
+      qunsetenv(name_);
+    } else {
+      qputenv(name_, old_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  QByteArray old_;
+};
+
+QStringList Items(const QComboBox* box) {
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  return items;
+}
+
+TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
+  QComboBox* box = Combo("playerCombo");
+  QLineEdit* ignore = Edit("ignorePlayersEdit");
+  EXPECT_EQ(Items(box), QStringList{"Automatic"});
+  EXPECT_EQ(box->currentText(), "Automatic");
+  EXPECT_EQ(player.choice.preferred, "");
+
+  // Stored: a player that is not there now, and an ignore list. Each player is listed once, by
+  // the name its instances share.
+  player.present.players = {Present("vlc.instance7"), Present("spotify"), Present("vlc.instance9")};
+  file = Preferences();
+  file->player = "mpv";
+  file->ignorePlayers = "firefox, chromium";
+  SetUp();
+  EXPECT_EQ(Items(box = Combo("playerCombo")), (QStringList{"Automatic", "spotify", "vlc"}));
+  EXPECT_EQ(box->currentText(), "mpv");
+  EXPECT_EQ(player.choice.preferred, "mpv");
+  EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "chromium"}));
+
+  // Chosen from the list, typed, set back to automatic: the player is told each time.
+  box->setCurrentIndex(box->findText(QStringLiteral("vlc")));
+  EXPECT_EQ(player.choice.preferred, "vlc");
+  EXPECT_EQ(window->Settings().player, "vlc");
+  // Players come and go: the list follows, the choice stays, even when its player has left.
+  player.present.players = {Present("mpv")};
+  player.watch.playersChanged();
+  EXPECT_EQ(Items(box), (QStringList{"Automatic", "mpv"}));
+  EXPECT_EQ(box->currentText(), "vlc");
+  EXPECT_EQ(window->Settings().player, "vlc");
+  box->lineEdit()->selectAll();
+  QTest::keyClicks(box->lineEdit(), QStringLiteral("rhythmbox"));
+  EXPECT_EQ(player.choice.preferred, "rhythmbox");
+  box->setCurrentIndex(0);
+  EXPECT_EQ(window->Settings().player, "");
+  EXPECT_EQ(player.choice.preferred, "");
+  ignore = Edit("ignorePlayersEdit");
+  ignore->setText(QStringLiteral(" firefox ,kdeconnect"));
+  EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "kdeconnect"}));
+
+  window->Shutdown();
+  EXPECT_EQ(saved->player, "");
+  EXPECT_EQ(saved->ignorePlayers, " firefox ,kdeconnect");
+  window.reset();  // stops the watch
+  EXPECT_FALSE(player.watch.playersChanged || player.watch.playbackChanged);
+}
+
+TEST_F(WindowTest, AutostartBoxWritesAndRemovesTheEntryAndSaysWhenItCannot) {
+  QTemporaryDir config;
+  const ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path());
+  const QString entry = config.filePath(QStringLiteral("autostart/org.quorvel.Quorvel.desktop"));
+  QCheckBox* box = Box("autostartBox");
+  EXPECT_FALSE(box->isChecked());
+
+  box->click();
+  EXPECT_TRUE(window->Settings().autostart);
+  QFile written(entry);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(written.readAll().contains(
+      "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+  box->click();
+  EXPECT_FALSE(window->Settings().autostart);
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // Loading the setting leaves the desktop's folder alone: only the user's click writes there.
+  file = Preferences();
+  file->autostart = true;
+  SetUp();
+  EXPECT_TRUE(Box("autostartBox")->isChecked());
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // The folder cannot be made: the box goes back and the user is told why.
+  ASSERT_TRUE(QDir(config.filePath(QStringLiteral("autostart"))).removeRecursively());
+  QFile blocker(config.filePath(QStringLiteral("autostart")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  file = Preferences();
+  SetUp();
+  box = Box("autostartBox");
+  box->click();
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_FALSE(window->Settings().autostart);
+  auto* message = window->findChild<QMessageBox*>(QStringLiteral("autostartError"));
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->text().startsWith(QStringLiteral("Cannot create the folder")))
+      << message->text().toStdString();
+  message->close();
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST(WindowLayout, EveryPageRendersWithItsControlsInsideAndApart) {
   log.ListAdd("Port Changed");
   MainWindow form(log);
   form.show();
-  EXPECT_EQ(form.size(), QSize(457, 161));
+  EXPECT_EQ(form.size(), QSize(457, 214));
   // The icon is drawn from the program's resources, for the window and the tray alike.
   EXPECT_FALSE(form.windowIcon().pixmap(32, 32).isNull());
   EXPECT_FALSE(form.findChild<QSystemTrayIcon*>()->icon().pixmap(32, 32).isNull());

@@ -175,6 +175,19 @@ TEST_F(ComposerTest, WithoutATrackTheBlockStaysAndEveryTokenGoes) {
   EXPECT_EQ(composer.ComposeText("a%%xx b"), "a b");
 }
 
+TEST_F(ComposerTest, FillsTheAlbumLastWithItsOwnRow) {
+  // Filled after the artist, whose value holds the album's token; its own holds the artist's,
+  // which stays as it is.
+  settings.Of(MediaField::kAlbum) = {"%l", kCaseUpper, "11", "*", "Right"};
+  player.script = {{true, Track{"%l", "Tune", "ágætis %a"}, kPlayPlaying}};
+  EXPECT_EQ(composer.ComposeText("%a / %l"), "**ÁGÆTIS %A / **ÁGÆTIS %A");
+  // A player that names no album: the token goes, padded as any value.
+  player.script = {{true, Track{"Band", "Tune"}, kPlayPlaying}};
+  EXPECT_EQ(composer.ComposeText("%a [%l]"), "Band [***********]");
+  settings.Of(MediaField::kAlbum).lengthText = "0";
+  EXPECT_EQ(composer.ComposeText("%a [%l]"), "Band []");
+}
+
 TEST_F(ComposerTest, ValuesFullOfTokensCannotBlowTheTextUp) {
   // The artist pads itself with song tokens and the song with status tokens: unbounded, each
   // stage would multiply the size by thousands.

@@ -67,8 +67,10 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   for (const FieldPrefs& f : p.fields)
     fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
               f.justification + ';';
+  // The album's row, which such files lack, keeps its defaults.
   EXPECT_EQ(fields,
-            "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
+            "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;"
+            "%l 0 0 _ Center;");
 
   // A run that changed nothing writes the file back byte for byte: no key is added to it.
   for (int i = 0; i < 2; ++i) {
@@ -88,6 +90,25 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   ASSERT_TRUE(store.Save(changed));
   EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\nsendOnChange=False\r\n");
   EXPECT_FALSE(store.Load().sendOnChange);
+}
+
+TEST_F(PrefsTest, NewKeysGoAfterTheOldOnesOfTheirSection) {
+  PrefsStore store(File("prefs.ini", kOriginalFile));
+  Preferences p = store.Load();
+  p.Field(MediaField::kAlbum).token = "%L";
+  p.Field(MediaField::kAlbum).justification = "Right";
+  p.player = "vlc";
+  p.ignorePlayers = "firefox, chromium";
+  p.autostart = true;
+  ASSERT_TRUE(store.Save(p));
+  Bytes expected = kOriginalFile;
+  expected.insert(expected.find("[prefs]"), "album=%L\r\nalbumJ=Right\r\n");
+  expected += "player=vlc\r\nignorePlayers=firefox, chromium\r\nautostart=True\r\n";
+  EXPECT_EQ(ReadAll(store.Path()), expected);
+  const Preferences again = store.Load();
+  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.Field(MediaField::kAlbum).length,
+                     again.player, again.ignorePlayers, again.autostart),
+            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true));
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
