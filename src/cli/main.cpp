@@ -18,7 +18,9 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
   const quorvel::CommandLine line = quorvel::ParseCommandLine(QCoreApplication::arguments());
-  quorvel::PrefsStore prefs(quorvel::PrefsPath(line.prefsPath));
+  quorvel::PrefsStore prefs(quorvel::FindPrefsLocation(line.prefsPath));
+  // A settings file that cannot be read stops the program before anything runs on defaults.
+  if (!prefs.Check()) return 1;
   std::unique_ptr<quorvel::MediaPlayer> player;
   try {
     player = quorvel::MakeMediaPlayer(line.player.toStdString());
