@@ -5,9 +5,11 @@
 #include "cli/command_line.h"
 #include "cli/headless.h"
 #include "cli/now_playing.h"
+#include "cli/second_start.h"
 #include "gui/window_front_end.h"
 #include "media/player_factory.h"
 #include "session/open_file_limit.h"
+#include "session/single_instance.h"
 #include "settings/prefs_location.h"
 #include "settings/prefs_store.h"
 #include "wire/error.h"
@@ -31,8 +33,13 @@ int main(int argc, char* argv[]) {
   if (line.nowPlaying) {
     return quorvel::RunNowPlaying(line, prefs.Load(), *player);
   }
-  if (line.headless) {
-    return quorvel::RunHeadless(line, prefs, *player);
+  // One running program per settings file: a second start hands over to the first.
+  quorvel::SingleInstance instance(prefs.Path());
+  if (!instance.Claim()) {
+    return quorvel::AnswerSecondStart(instance, line.headless, prefs.Path());
   }
-  return quorvel::RunWindow(prefs, *player);
+  if (line.headless) {
+    return quorvel::RunHeadless(line, prefs, *player, instance);
+  }
+  return quorvel::RunWindow(prefs, *player, instance, line.port);
 }

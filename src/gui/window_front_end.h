@@ -3,13 +3,16 @@
 // needs, and tying the window's closing sequence to every way the program can end.
 
 #include <QCoreApplication>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quorvel {
 
 class MainWindow;
 class MediaPlayer;
 class PrefsStore;
+class SingleInstance;
 class TerminationSignals;
 
 // True when a window can be shown: an X11 or Wayland display, or a Qt platform chosen explicitly
@@ -34,9 +37,12 @@ inline constexpr const char* kNoDisplayMessage =
 void ConnectLifecycle(MainWindow& window, TerminationSignals& terminations);
 
 // The window front end: the relay with the traffic monitor as its host, composing with the
-// window's settings, the settings of `store` and `player`. Runs until the window closes, the
-// session ends, or SIGINT or SIGTERM; returns the exit status. Without a QApplication (no display)
-// it prints kNoDisplayMessage and returns 1.
-int RunWindow(PrefsStore& store, MediaPlayer& player);
+// window's settings, the settings of `store` and `player`; `port` (--port) is listened on for
+// this run instead of the stored one. `instance`, claimed for the settings file, brings the window
+// forward when the program is started again. Runs until the window closes, the session ends, or
+// SIGINT or SIGTERM; returns the exit status: 1 when the settings could not be saved. Without a
+// QApplication (no display) it prints kNoDisplayMessage and returns 1.
+int RunWindow(PrefsStore& store, MediaPlayer& player, SingleInstance& instance,
+              std::optional<std::uint16_t> port = std::nullopt);
 
 }  // namespace quorvel

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "settings/ini_file.h"
+#include "settings/original_prefs.h"
 
 namespace quorvel {
 namespace {
@@ -32,17 +33,7 @@ Bytes ReadAll(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
 }
 
-// A file as the original program leaves it: written key by key from nothing, "KAVO" first.
-const Bytes kOriginalFile =
-    "[KAVO]\r\nrepBufferCheck=1\r\nrepBufferText=[var]\r\nreplaceII=%block\r\n"
-    "replaceIIblock=Now playing:<BR>%a - %s<BR>\r\nprofileact=1\r\nawayact=0\r\n"
-    "awaypref=False\r\nlaunchcheck=1\r\nlaunchpath=C:\\Program Files\\AIM\\aim.exe\r\n"
-    "limit=1\r\nartistJ=Left\r\ntimeJ=Right\r\nttimeJ=Center\r\nsongJ=Left\r\nstatusJ=Center\r\n"
-    "artistW=_\r\ntimeW=0\r\nttimeW=0\r\nsongW=-\r\nstatusW=.\r\n"
-    "artist=%A\r\nsong=%S\r\ntime=%T\r\nttime=%X\r\nstatus=%P\r\n"
-    "artistN=20\r\ntimeN=5\r\nttimeN=6\r\nsongN=30\r\nstatusN=0\r\n"
-    "artistF=2\r\ntimeF=0\r\nttimeF=3\r\nsongF=-1\r\nstatusF=1\r\n"
-    "updateT=22767\r\nact=1\r\n[prefs]\r\nport=4000\r\nminimize=0\r\n";
+using quorvel::testing::kOriginalPrefs;
 
 class PrefsTest : public ::testing::Test {
  protected:
@@ -56,15 +47,15 @@ class PrefsTest : public ::testing::Test {
 };
 
 TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
-  PrefsStore store(File("prefs.ini", kOriginalFile));
-  testing::internal::CaptureStderr();
+  PrefsStore store(File("prefs.ini", kOriginalPrefs));
+  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
                      p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
-            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
-                            22767, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
+            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Programme\\M\xFCller\\aim.exe",
+                            22767, "\xAB%a\xBB", "%block", "Caf\xE9:\r\n%a - %s\r\n"));
   std::string fields;  // token, case, length, pad, justification of each media field
   for (const FieldPrefs& f : p.fields)
     fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
@@ -75,17 +66,17 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   // A run that changed nothing writes the file back byte for byte: no key is added to it.
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(store.Save(i == 0 ? p : store.Load()));
-    EXPECT_EQ(ReadAll(store.Path()), kOriginalFile);
+    EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
   }
   // A key that such files lack is added once its value differs from the default, and kept
   // where it stands from then on, even when set back to the default.
   Preferences changed = store.Load();
   changed.bindAddress = "127.0.0.2";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.2\r\n");
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.2\r\n");
   changed.bindAddress = "127.0.0.1";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\n");
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -113,9 +104,9 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
           "[prefs]\r\nport=3131\r\nminimize=1\r\n");
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
   EXPECT_EQ(
       std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
@@ -125,9 +116,9 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
 
 TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
   const QString path = File("prefs.ini", "[KAVO]\nupdateT=abc\nact=0\n[prefs]\nport=0\n");
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   const Preferences p = PrefsStore(path).Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "quorvel: " + path.toStdString() +
                 ": [KAVO] updateT=\"abc\" is not a whole number from 0 to 32767; keeping 27767\n"
                 "quorvel: " +
@@ -192,7 +183,7 @@ TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
 }
 
 TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
-  const QString seed = File("seed.ini", kOriginalFile);
+  const QString seed = File("seed.ini", kOriginalPrefs);
   PrefsStore store(PrefsLocation{dir_.filePath(QStringLiteral("home/prefs.ini")), seed});
   EXPECT_EQ(store.SourcePath(), seed);
   ASSERT_TRUE(store.Check());
@@ -200,13 +191,13 @@ TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
   EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(p.port, "4000");
   ASSERT_TRUE(store.Save(p));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile);
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
   // From then on the own file counts; the seed is never written.
   p.port = "4001";
   ASSERT_TRUE(store.Save(p));
   EXPECT_EQ(store.SourcePath(), store.Path());
   EXPECT_EQ(store.Load().port, "4001");
-  EXPECT_EQ(ReadAll(seed), kOriginalFile);
+  EXPECT_EQ(ReadAll(seed), kOriginalPrefs);
 }
 
 // What stands at the settings path, and the words the refusal must hold.
@@ -222,14 +213,14 @@ TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
   const QString path = GetParam().make(dir_.path());
   ASSERT_FALSE(path.isEmpty());
   PrefsStore store(path);
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(store.Check());  // returns at once: a FIFO without a writer does not block it
-  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_THAT(said, AllOf(HasSubstr(path.toStdString() + ": "), HasSubstr(GetParam().says)));
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(store.Load().port, "3131");
   EXPECT_FALSE(store.Save(Preferences()));
-  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
   EXPECT_FALSE(QFileInfo(path).isFile() && QFileInfo(path).size() < 1000);  // not replaced
 }
 
@@ -275,10 +266,10 @@ TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   if (QFile(unreadable).open(QIODevice::ReadOnly)) unreadable = folder;  // the superuser reads all
   for (const QString& path : {blocker + QStringLiteral("/prefs.ini"), folder, unreadable}) {
     PrefsStore store(path);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load().port, "3131");
     EXPECT_FALSE(store.Save(Preferences()));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
   }
   EXPECT_EQ(ReadAll(blocker), "x");
   EXPECT_TRUE(QFileInfo(folder).isDir());
