@@ -53,8 +53,9 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player,
     if (auto failure = ListenFailureOf(slot, text)) listenFailure = std::move(*failure);
   });
   proxy.SetHost(&tap);
-  instance.SetDescription(
-      [&] { return RunningInstance{false, prefs.bindAddress, proxy.ListeningPort()}; });
+  instance.SetDescription([&] {
+    return RunningInstance{false, prefs.bindAddress, proxy.ListeningPort()};
+  });
 
   QObject::connect(&relay.Terminations(), &TerminationSignals::received, [&] {
     if (std::exchange(closing, true)) return;

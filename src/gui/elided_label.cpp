@@ -13,7 +13,8 @@ ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(paren
 void ElidedLabel::SetFullText(const QString& text) {
   if (text == this->text()) return;
   setText(text);
-  setToolTip(text);
+  // A tooltip that looks like markup is shown as markup: this one is escaped, always text.
+  setToolTip(QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>"));
 }
 
 QSize ElidedLabel::minimumSizeHint() const {

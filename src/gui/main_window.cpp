@@ -167,9 +167,8 @@ void MainWindow::ConnectReactions() {
     RefreshStatus();
   });
   connect(tray_, &TrayIcon::restoreRequested, this, &MainWindow::BringForward);
-  connect(tray_, &TrayIcon::enableRequested, this, [this](bool on) {
-    enableBox_->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-  });
+  connect(tray_, &TrayIcon::enableRequested, this,
+          [this](bool on) { enableBox_->setCheckState(on ? Qt::Checked : Qt::Unchecked); });
   connect(enableBox_, &QCheckBox::stateChanged, tray_,
           [this] { tray_->ShowEnabled(enableBox_->checkState() == Qt::Checked); });
   // The same closing sequence as closing the window.
@@ -464,15 +463,16 @@ void MainWindow::RefreshStatus() {
   listenerStatus_->SetFullText(QString::fromStdString(lines.listener));
   playerStatus_->SetFullText(QString::fromStdString(lines.player));
   QPalette palette = listenerStatus_->palette();
-  palette.setColor(QPalette::WindowText,
-                   lines.alarming ? QColor(0xc0, 0, 0) : this->palette().color(QPalette::WindowText));
+  palette.setColor(QPalette::WindowText, lines.alarming
+                                             ? QColor(0xc0, 0, 0)
+                                             : this->palette().color(QPalette::WindowText));
   listenerStatus_->setPalette(palette);
   tray_->SetToolTip(QString::fromStdString(TrayToolTip(listener, playerFacts_)));
 
-  settingsFileLabel_->SetFullText(
-      QStringLiteral("Settings: ") +
-      (settingsFile_ != nullptr ? QDir::toNativeSeparators(settingsFile_->Location())
-                                : QStringLiteral("none")));
+  settingsFileLabel_->SetFullText(QStringLiteral("Settings: ") +
+                                  (settingsFile_ != nullptr
+                                       ? QDir::toNativeSeparators(settingsFile_->Location())
+                                       : QStringLiteral("none")));
   playerLabel_->SetFullText(QStringLiteral("Media player: ") +
                             QString::fromStdString(playerFacts_.description));
   listeningLabel_->SetFullText(

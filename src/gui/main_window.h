@@ -158,15 +158,15 @@ class MainWindow : public QWidget, private EventLogObserver {
   MediaPlayer* player_ = nullptr;
   bool shutDown_ = false;
   bool settingsSaved_ = true;
-  bool revertingPort_ = false;  // the port box is being set back: no restart
-  QString lastPortText_;        // the last port text the box held
+  bool revertingPort_ = false;            // the port box is being set back: no restart
+  QString lastPortText_;                  // the last port text the box held
   std::optional<std::uint16_t> runPort_;  // --port
   std::uint16_t listenPort_ = 0;          // the port the listener was last told to use
   std::string listenFailure_;             // why that failed; empty when it did not
   bool signedOn_ = false;                 // a login reply gave the screen name
   PlayerFacts playerFacts_;
   int statusTicks_ = 0;
-  QString launchFileChoice_;    // the last file chosen in the open-file dialog during this run
+  QString launchFileChoice_;  // the last file chosen in the open-file dialog during this run
   std::function<bool()> trayAvailable_;
 
   QListWidget* pageList_ = nullptr;

@@ -144,8 +144,7 @@ void MainWindow::BuildPreferencesPage(QFrame* page) {
   enableBox_ = Make<QCheckBox>(page, "enableBox", "Enable Quorvel", {0, 0, 1815, 195});
   profileStatsBox_ =
       Make<QCheckBox>(page, "profileStatsBox", kProfileStatsCaption, {240, 240, 4215, 195});
-  awayStatsBox_ =
-      Make<QCheckBox>(page, "awayStatsBox", kAwayStatsCaption, {240, 480, 4575, 195});
+  awayStatsBox_ = Make<QCheckBox>(page, "awayStatsBox", kAwayStatsCaption, {240, 480, 4575, 195});
   trayBox_ = Make<QCheckBox>(page, "trayBox", "Minimize To System Tray", {0, 1680, 2295, 195});
   launchBox_ = Make<QCheckBox>(page, "launchBox", "Launch", {0, 1930, 855, 195});
 

@@ -2,6 +2,7 @@
 
 #include "media/media_player.h"
 #include "session/listener_report.h"
+#include "wire/replace.h"
 
 namespace quorvel {
 namespace {
@@ -39,8 +40,8 @@ StatusLines DescribeStatus(const ListenerFacts& listener, const PlayerFacts& pla
     lines.alarming = true;
     lines.listener = "Not listening on " + endpoint;
     if (!listener.failure.empty()) {
-      lines.listener += ": " + listener.failure +
-                        ". Type another port under Preferences and press Enter";
+      lines.listener +=
+          ": " + listener.failure + ". Type another port under Preferences and press Enter";
     }
   } else {
     if (IsLoopbackAddress(listener.address)) {
@@ -66,6 +67,12 @@ StatusLines DescribeStatus(const ListenerFacts& listener, const PlayerFacts& pla
   return lines;
 }
 
+// Tray hosts may read a tooltip that looks like markup as markup; a song's title comes from
+// outside, so its angle brackets are shown as the look-alike single guillemets.
+std::string WithoutMarkup(const std::string& text) {
+  return ReplaceAll(ReplaceAll(text, "<", "\u2039"), ">", "\u203A");
+}
+
 std::string TrayToolTip(const ListenerFacts& listener, const PlayerFacts& player) {
   std::string first = "Quorvel";
   const std::string endpoint = EndpointText(listener.address, listener.port);
@@ -77,7 +84,7 @@ std::string TrayToolTip(const ListenerFacts& listener, const PlayerFacts& player
     first += kDot + Clients(listener.clients);
   }
   const std::string playing = Playing(player);
-  return first + "\n" + (playing.empty() ? std::string("Nothing playing") : playing);
+  return WithoutMarkup(first + "\n" + (playing.empty() ? std::string("Nothing playing") : playing));
 }
 
 }  // namespace quorvel

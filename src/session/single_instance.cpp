@@ -22,11 +22,10 @@ constexpr qint64 kMaxLine = 512;
 
 // The lock's and the socket's name: per user, so that users never share one.
 QString KeyOf(const QString& settingsPath) {
-  const QByteArray hash =
-      QCryptographicHash::hash(CanonicalSettingsPath(settingsPath).toUtf8(),
-                               QCryptographicHash::Sha256)
-          .toHex()
-          .left(24);
+  const QByteArray hash = QCryptographicHash::hash(CanonicalSettingsPath(settingsPath).toUtf8(),
+                                                   QCryptographicHash::Sha256)
+                              .toHex()
+                              .left(24);
 #if defined(Q_OS_UNIX)
   const QString user = QString::number(::getuid());
 #else
@@ -38,8 +37,7 @@ QString KeyOf(const QString& settingsPath) {
 // "window 3131 127.0.0.1": whether it has a window, its port, its address.
 QByteArray Describe(const RunningInstance& running) {
   return QByteArray(running.hasWindow ? "window " : "headless ") +
-         QByteArray::number(running.port) + ' ' + QByteArray::fromStdString(running.address) +
-         '\n';
+         QByteArray::number(running.port) + ' ' + QByteArray::fromStdString(running.address) + '\n';
 }
 
 std::optional<RunningInstance> Parse(const QByteArray& line) {

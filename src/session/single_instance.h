@@ -19,8 +19,8 @@ namespace quorvel {
 // What a running program tells a later start about itself.
 struct RunningInstance {
   bool hasWindow = false;
-  std::string address;    // the listener's address
-  std::uint16_t port{};   // the port it listens on; 0 when it does not listen
+  std::string address;   // the listener's address
+  std::uint16_t port{};  // the port it listens on; 0 when it does not listen
 };
 
 // The path of the settings file with every link and "." or ".." resolved, as far as the file and

@@ -62,7 +62,12 @@ constexpr std::array<Setting, 40> kSettings = {{
     {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimizeToTray}, 38},
     // The listener's address: never every interface by default. After the keys that older files
     // already hold.
-    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39,
+    {kPrefs,
+     "bind",
+     K::kBind,
+     "127.0.0.1",
+     {&Preferences::bindAddress},
+     39,
      SaveRule::kWhenHeldOrChanged},
 }};
 
@@ -311,8 +316,7 @@ void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::s
         !ini.Get(setting.section, setting.key)) {
       continue;
     }
-    if (!ini.Set(setting.section, setting.key, text) &&
-        problems != nullptr) {
+    if (!ini.Set(setting.section, setting.key, text) && problems != nullptr) {
       problems->push_back("[" + std::string(setting.section) + "] " + std::string(setting.key) +
                           ": the value holds a line break and cannot be stored; not changed");
     }

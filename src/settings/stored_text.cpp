@@ -30,7 +30,8 @@ QString FromWindows1252(BytesView bytes) {
 
 QString TextForEditing(BytesView stored) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString text = utf8.decode(QByteArrayView(stored.data(), static_cast<qsizetype>(stored.size())));
+  const QString text =
+      utf8.decode(QByteArrayView(stored.data(), static_cast<qsizetype>(stored.size())));
   if (!utf8.hasError()) return text;
   return FromWindows1252(stored);
 }

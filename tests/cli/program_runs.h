@@ -16,9 +16,9 @@ inline constexpr int kProgramWaitMs = 10000;
 
 // A running `quorvel` whose standard error is collected as it comes.
 struct RunningProgram {
-  explicit RunningProgram(const QStringList& arguments, const QString& program = QUORVEL_BINARY,
-                          const QProcessEnvironment& environment =
-                              QProcessEnvironment::systemEnvironment()) {
+  explicit RunningProgram(
+      const QStringList& arguments, const QString& program = QUORVEL_BINARY,
+      const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     process.setProcessEnvironment(environment);
     process.setReadChannel(QProcess::StandardError);
     process.start(program, arguments);
@@ -34,7 +34,8 @@ struct RunningProgram {
   bool SaysOnStderr(const std::string& text, int ms = kProgramWaitMs) {
     QDeadlineTimer deadline(ms);
     while (err.find(text) == std::string::npos && !deadline.hasExpired()) {
-      if (!process.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 200))) &&
+      if (!process.waitForReadyRead(
+              static_cast<int>(std::min<qint64>(deadline.remainingTime(), 200))) &&
           process.state() == QProcess::NotRunning) {
         break;
       }

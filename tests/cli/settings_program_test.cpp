@@ -78,8 +78,8 @@ TEST(SettingsFile, SaveThatFailsAtExitEndsWithStatusOne) {
 // the program; a prefs.ini there that the user cannot write gives the starting values.
 TEST(InstalledProgram, KeepsTheSettingsInTheUsersFolderStartingFromOneBesideIt) {
   QTemporaryDir dir;
-  ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) |
-                                                    QFileDevice::ExeOther | QFileDevice::ReadOther));
+  ASSERT_TRUE(QFile::setPermissions(
+      dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther));
   const QString prefix = dir.filePath(QStringLiteral("usr"));
   QProcess install;
   install.start(QStringLiteral(QUORVEL_CMAKE),
@@ -115,8 +115,8 @@ TEST(InstalledProgram, KeepsTheSettingsInTheUsersFolderStartingFromOneBesideIt) 
   QByteArray seed = Original();
   seed.replace("port=4000", "port=" + QByteArray::number(port));
   ASSERT_TRUE(Write(beside, seed));
-  ASSERT_TRUE(QFile::setPermissions(beside, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
-                                                QFileDevice::ReadOther));
+  ASSERT_TRUE(QFile::setPermissions(
+      beside, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   QProcessEnvironment env = homeOf("second");
   QStringList arguments = {"--headless", "--player", "none"};
   QString runner = program;
@@ -136,9 +136,8 @@ TEST(InstalledProgram, KeepsTheSettingsInTheUsersFolderStartingFromOneBesideIt) 
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
   EXPECT_EQ(ReadAll(env.value(QStringLiteral("HOME")) + ownFile), seed);
   EXPECT_EQ(ReadAll(beside), seed);
-  QFile::setPermissions(prefix + QStringLiteral("/bin"), QFileDevice::ReadOwner |
-                                                             QFileDevice::WriteOwner |
-                                                             QFileDevice::ExeOwner);
+  QFile::setPermissions(prefix + QStringLiteral("/bin"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 }  // namespace

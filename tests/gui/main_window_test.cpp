@@ -10,16 +10,16 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
-#include <QFile>
-#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -348,11 +348,15 @@ TEST_F(WindowTest, StatusFollowsTheListenerTheClientsTheScreenNameAndThePlayer) 
       [this] { return Shown("listenerStatus").contains(QStringLiteral("1 client connected")); },
       5000));
 
-  // The player tells of its changes.
+  // The player tells of its changes. Names from outside are never read as markup.
   playing.playStatus = kPlayPaused;
+  playing.track->song = "<b>Tune</b>";
   window->PlayerChanged();
   EXPECT_EQ(Shown("playerStatus").toStdString(),
-            "Now playing: Band \u2013 Tune (paused) (fake player)");
+            "Now playing: Band \u2013 <b>Tune</b> (paused) (fake player)");
+  EXPECT_EQ(Get<QLabel>("playerStatus")->textFormat(), Qt::PlainText);
+  EXPECT_THAT(Get("playerStatus")->toolTip().toStdString(), HasSubstr("&lt;b&gt;Tune"));
+  EXPECT_THAT(Tray()->toolTip().toStdString(), HasSubstr("\u2039b\u203ATune\u2039/b\u203A"));
   playing = PlayerSnapshot{};
   window->PlayerChanged();
   expect("Listening on 127.0.0.1:3131 \u00B7 1 client connected \u00B7 signed on as Some Body",
@@ -362,10 +366,11 @@ TEST_F(WindowTest, StatusFollowsTheListenerTheClientsTheScreenNameAndThePlayer) 
   // A port that cannot be listened on: why, and what to do.
   refusedPort = 4000;
   TypePort(QStringLiteral("4000"));
-  expect("Not listening on 127.0.0.1:4000: The bound address is already in use. Type another "
-         "port under Preferences and press Enter",
-         "Nothing playing: no media player found (fake player)",
-         "Quorvel: not listening on 127.0.0.1:4000\nNothing playing");
+  expect(
+      "Not listening on 127.0.0.1:4000: The bound address is already in use. Type another "
+      "port under Preferences and press Enter",
+      "Nothing playing: no media player found (fake player)",
+      "Quorvel: not listening on 127.0.0.1:4000\nNothing playing");
   EXPECT_NE(Get("listenerStatus")->palette().color(QPalette::WindowText),
             window->palette().color(QPalette::WindowText));
   EXPECT_EQ(Shown("listeningLabel"), "Listening on: nothing (not listening)");

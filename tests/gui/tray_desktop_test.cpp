@@ -31,8 +31,8 @@ class Desktop {
 
   // Starts Xvfb on a free display; false when it does not come up.
   bool Start() {
-    QProcess& xvfb = Run(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24",
-                                                   "-nolisten", "tcp"},
+    QProcess& xvfb = Run(QStringLiteral("Xvfb"),
+                         {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"},
                          QProcessEnvironment::systemEnvironment());
     QByteArray number;
     QDeadlineTimer deadline(kProgramWaitMs);
@@ -93,9 +93,9 @@ TEST(TrayDesktop, MinimisingToTheTrayLeavesNothingOnScreenAndTheIconBringsTheWin
   Desktop desktop;
   ASSERT_TRUE(desktop.Start());
   desktop.Run(QStringLiteral("openbox"), {});
-  desktop.Run(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype",
-                                         "pixel", "--width", "100", "--heighttype", "pixel",
-                                         "--height", "24"});
+  desktop.Run(QStringLiteral("trayer"),
+              {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
+               "--heighttype", "pixel", "--height", "24"});
   ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.Tree().contains("(\"panel\" \"trayer\")"); },
                               kProgramWaitMs));
 
@@ -108,14 +108,14 @@ TEST(TrayDesktop, MinimisingToTheTrayLeavesNothingOnScreenAndTheIconBringsTheWin
   RunningProgram quorvel({"--prefs", prefs, "--port", "0", "--player", "none"}, QUORVEL_BINARY,
                          desktop.Environment());
   const QString title = QStringLiteral("Quorvel");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.Shows(title); }, kProgramWaitMs))
-      << quorvel.err;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.Shows(title); }, kProgramWaitMs)) << quorvel.err;
   // The icon: a window of the program inside the panel, at "+x+y" on the screen.
   QRegularExpressionMatch icon;
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
-        icon = QRegularExpression(QStringLiteral("\"quorvel\": \\(\"quorvel\" \"quorvel\"\\)\\s+"
-                                                 "(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+\\s+\\+(\\d+)\\+(\\d+)"))
+        icon = QRegularExpression(
+                   QStringLiteral("\"quorvel\": \\(\"quorvel\" \"quorvel\"\\)\\s+"
+                                  "(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+\\s+\\+(\\d+)\\+(\\d+)"))
                    .match(desktop.Tree());
         return icon.hasMatch() && icon.captured(1) != QLatin1String("1");
       },

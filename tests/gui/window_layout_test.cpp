@@ -142,7 +142,8 @@ TEST(WindowLayout, ALargerWindowGrowsTheListsAndKeepsThePagesArranged) {
       for (const QWidget* w : form.findChildren<QWidget*>()) {
         if (w->isVisible() && !w->objectName().isEmpty() &&
             !w->objectName().startsWith(QLatin1String("qt_")))
-          places.emplace_back(w->objectName().toStdString(), QRect(w->mapTo(&form, QPoint()), w->size()));
+          places.emplace_back(w->objectName().toStdString(),
+                              QRect(w->mapTo(&form, QPoint()), w->size()));
       }
     }
     return places;

@@ -105,8 +105,8 @@ TEST(WindowProgram, SecondStartBringsTheFirstWindowForwardAndEnds) {
   EXPECT_THAT(window.err, HasSubstr("its window is brought forward"));
   RunningProgram headless({"--headless", "--prefs", prefs, "--player", "none"});
   EXPECT_EQ(headless.Finish(), 1);
-  EXPECT_THAT(headless.err, HasSubstr("(with its window, listening on 127.0.0.1:" +
-                                      std::to_string(port) + ")"));
+  EXPECT_THAT(headless.err,
+              HasSubstr("(with its window, listening on 127.0.0.1:" + std::to_string(port) + ")"));
   EXPECT_EQ(first.Terminate(), 0) << first.err;
 }
 

@@ -59,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"SameValueKeepsItsLine", "[a]\r\n k = \"v\" \r\n", "a", "K", "v",
                 "[a]\r\n k = \"v\" \r\n"},
         // Values that reading would change are quoted, so that they come back as they were.
-        SetCase{"BlankPadIsQuoted", "[a]\nartistW=_\n", "a", "artistW", " ", "[a]\nartistW=\" \"\n"},
+        SetCase{"BlankPadIsQuoted", "[a]\nartistW=_\n", "a", "artistW", " ",
+                "[a]\nartistW=\" \"\n"},
         SetCase{"TrailingTabIsQuotedInANewKey", "[a]\n", "a", "k", "x\t", "[a]\nk=\"x\t\"\n"},
         SetCase{"EnclosingQuotesAreQuotedAgain", "[a]\nk=1\n", "a", "k", "'q'", "[a]\nk=\"'q'\"\n"},
         SetCase{"QuotesThatDoNotPairStayBare", "[a]\nk=1\n", "a", "k", "\"q'", "[a]\nk=\"q'\n"},

@@ -45,8 +45,8 @@ TEST(PrefsLocation, BesideTheProgramOnlyWhenAWritableFileIsThereElseTheConfigFol
   const QString named = dir.filePath(QStringLiteral("named.ini"));
   EXPECT_EQ(ChoosePrefsLocation(named, program, config).path, named);
   EXPECT_EQ(ChoosePrefsLocation(named, program, config).seedPath, "");
-  EXPECT_TRUE(QFileInfo(ChoosePrefsLocation(QStringLiteral("rel.ini"), program, config).path)
-                  .isAbsolute());
+  EXPECT_TRUE(
+      QFileInfo(ChoosePrefsLocation(QStringLiteral("rel.ini"), program, config).path).isAbsolute());
 }
 
 }  // namespace

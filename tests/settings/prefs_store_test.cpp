@@ -151,17 +151,21 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
 TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
   // Written on Windows in its ANSI code page, and by hand.
   const Bytes file =
-      "[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF" "e\r\nartist=%\xE4\r\n"
+      "[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
+      "e\r\nartist=%\xE4\r\n"
       "artistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n[prefs]\r\nport=4000\r\n";
   PrefsStore store(File("prefs.ini", file));
   Preferences p = store.Load();
-  EXPECT_EQ(p.block, "Caf\xE9 %a\r\nStra\xDF" "e");
+  EXPECT_EQ(p.block,
+            "Caf\xE9 %a\r\nStra\xDF"
+            "e");
   EXPECT_EQ(p.Field(MediaField::kArtist).token, "%\xE4");
   EXPECT_EQ(p.Field(MediaField::kArtist).pad, " ");
   ASSERT_TRUE(store.Save(p));
   // Every line it had is as it was; only the keys it lacked are added.
   const Bytes saved = ReadAll(store.Path());
-  EXPECT_THAT(saved, StartsWith("[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF" "e\r\n"
+  EXPECT_THAT(saved, StartsWith("[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
+                                "e\r\n"
                                 "artist=%\xE4\r\nartistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n"));
   EXPECT_THAT(saved, EndsWith("\r\n[prefs]\r\nport=4000\r\nminimize=1\r\n"));
 
@@ -175,10 +179,10 @@ TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
     ASSERT_TRUE(store.Save(p));
   }
   p = store.Load();
-  EXPECT_EQ(std::tie(p.Field(MediaField::kArtist).pad, p.Field(MediaField::kSong).pad,
-                     p.Field(MediaField::kStatus).pad, p.Field(MediaField::kTime).pad,
-                     p.bufferText),
-            std::make_tuple(" ", "  ", "\"", "'.'", " [x] "));
+  EXPECT_EQ(
+      std::tie(p.Field(MediaField::kArtist).pad, p.Field(MediaField::kSong).pad,
+               p.Field(MediaField::kStatus).pad, p.Field(MediaField::kTime).pad, p.bufferText),
+      std::make_tuple(" ", "  ", "\"", "'.'", " [x] "));
   EXPECT_THAT(ReadAll(store.Path()), HasSubstr("\r\nsongW =\"  \"\r\n"));
 }
 
@@ -226,35 +230,38 @@ TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, UnusableSettingsPath,
-    ::testing::Values(
-        Unusable{"Fifo",
-                 [](const QString& dir) {
-                   const QString path = dir + QStringLiteral("/fifo.ini");
-                   return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path
-                                                                                     : QString();
-                 },
-                 "is a FIFO"},
-        Unusable{"LinkToDevZero",
-                 [](const QString& dir) {
-                   const QString path = dir + QStringLiteral("/zero.ini");
-                   return QFile::link(QStringLiteral("/dev/zero"), path) ? path : QString();
-                 },
-                 "is a device"},
-        Unusable{"Folder",
-                 [](const QString& dir) {
-                   return QDir(dir).mkdir(QStringLiteral("folder.ini"))
-                              ? dir + QStringLiteral("/folder.ini")
-                              : QString();
-                 },
-                 "is a folder"},
-        Unusable{"Huge",
-                 [](const QString& dir) {
-                   QFile file(dir + QStringLiteral("/huge.ini"));  // sparse: costs no disk
-                   return file.open(QIODevice::WriteOnly) && file.resize(kMaxIniFileBytes + 1)
-                              ? file.fileName()
-                              : QString();
-                 },
-                 "larger than 16 MiB"}),
+    ::testing::Values(Unusable{"Fifo",
+                               [](const QString& dir) {
+                                 const QString path = dir + QStringLiteral("/fifo.ini");
+                                 return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                                            ? path
+                                            : QString();
+                               },
+                               "is a FIFO"},
+                      Unusable{"LinkToDevZero",
+                               [](const QString& dir) {
+                                 const QString path = dir + QStringLiteral("/zero.ini");
+                                 return QFile::link(QStringLiteral("/dev/zero"), path) ? path
+                                                                                       : QString();
+                               },
+                               "is a device"},
+                      Unusable{"Folder",
+                               [](const QString& dir) {
+                                 return QDir(dir).mkdir(QStringLiteral("folder.ini"))
+                                            ? dir + QStringLiteral("/folder.ini")
+                                            : QString();
+                               },
+                               "is a folder"},
+                      Unusable{"Huge",
+                               [](const QString& dir) {
+                                 QFile file(dir +
+                                            QStringLiteral("/huge.ini"));  // sparse: costs no disk
+                                 return file.open(QIODevice::WriteOnly) &&
+                                                file.resize(kMaxIniFileBytes + 1)
+                                            ? file.fileName()
+                                            : QString();
+                               },
+                               "larger than 16 MiB"}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
