@@ -22,6 +22,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -541,7 +542,8 @@ TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts)
   };
   run([this] {
     // Bytes that are not UTF-8 are shown as Windows-1252.
-    EXPECT_EQ(Get<QPlainTextEdit>("blockEdit")->toPlainText(), "Caf\u00E9:\n%a - %s\n");
+    EXPECT_EQ(Get<QPlainTextEdit>("blockEdit")->document()->toRawText(),
+              "Caf\u00E9:\u00A0\u2029%a - %s\u2029");
     EXPECT_EQ(Edit("bufferTextEdit")->text(), "\u00AB%a\u00BB");
     EXPECT_EQ(Edit("launchPathEdit")->text(), "C:\\Programme\\M\u00FCller\\aim.exe");
     // An edit taken back is no change.
@@ -564,7 +566,7 @@ TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts)
   const Bytes written = ReadAll(path);
   EXPECT_THAT(written, HasSubstr("\r\nartistW=\" \"\r\n"));
   EXPECT_THAT(written, HasSubstr("\r\nlaunchpath=/opt/M\xC3\xBCller/aim\r\n"));
-  EXPECT_THAT(written, HasSubstr("\r\nreplaceIIblock=Caf\xE9:<BR>%a - %s<BR>\r\n"));
+  EXPECT_THAT(written, HasSubstr("\r\nreplaceIIblock=Caf\xE9:\xA0<BR>%a - %s<BR>\r\n"));
 }
 
 TEST_F(WindowTest, StartLaunchesTheClientOnlyWhenAskedAndGoesOnWhenItCannot) {

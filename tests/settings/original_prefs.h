@@ -1,7 +1,8 @@
 #pragma once
 // A prefs.ini as the original Windows program leaves it: written key by key from nothing, "KAVO"
 // first, in the ANSI code page (Windows-1252: the block, the buffer text and the launch path hold
-// bytes that are not UTF-8), without the keys that later versions add.
+// bytes that are not UTF-8, a no-break space among them), without the keys that later versions
+// add.
 
 #include "wire/bytes.h"
 
@@ -9,7 +10,7 @@ namespace quorvel::testing {
 
 inline const Bytes kOriginalPrefs =
     "[KAVO]\r\nrepBufferCheck=1\r\nrepBufferText=\xAB%a\xBB\r\nreplaceII=%block\r\n"
-    "replaceIIblock=Caf\xE9:<BR>%a - %s<BR>\r\nprofileact=1\r\nawayact=0\r\n"
+    "replaceIIblock=Caf\xE9:\xA0<BR>%a - %s<BR>\r\nprofileact=1\r\nawayact=0\r\n"
     "awaypref=False\r\nlaunchcheck=0\r\nlaunchpath=C:\\Programme\\M\xFCller\\aim.exe\r\n"
     "limit=1\r\nartistJ=Left\r\ntimeJ=Right\r\nttimeJ=Center\r\nsongJ=Left\r\nstatusJ=Center\r\n"
     "artistW=_\r\ntimeW=0\r\nttimeW=0\r\nsongW=-\r\nstatusW=.\r\n"

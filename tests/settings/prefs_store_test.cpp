@@ -55,7 +55,7 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
                      p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
             std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Programme\\M\xFCller\\aim.exe",
-                            22767, "\xAB%a\xBB", "%block", "Caf\xE9:\r\n%a - %s\r\n"));
+                            22767, "\xAB%a\xBB", "%block", "Caf\xE9:\xA0\r\n%a - %s\r\n"));
   std::string fields;  // token, case, length, pad, justification of each media field
   for (const FieldPrefs& f : p.fields)
     fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
