@@ -26,6 +26,7 @@ full_packages=(
   clang libclang-rt-14-dev
   dbus dbus-bin dbus-daemon
   mpv mpv-mpris
+  xvfb openbox trayer xdotool x11-utils
   socat
   g++-mingw-w64-x86-64-posix
   appstream desktop-file-utils lintian systemd

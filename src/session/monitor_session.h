@@ -30,6 +30,8 @@ class MonitorSession : private EventLogObserver {
 
   // The host of the relay's events.
   RelayHost& Host() { return monitor_; }
+  // The event log, whose changes are printed.
+  EventLog& Log() { return log_; }
 
   // Ticks every `ms` milliseconds; 0 (or less) stops the ticks.
   void SetInterval(int ms);

@@ -5,17 +5,20 @@
 namespace quorvel {
 
 PlayerChangeUpdates::PlayerChangeUpdates(MediaPlayer& player, std::function<void()> update,
-                                         std::function<void()> playersChanged)
+                                         PlayerWatch also)
     : player_(player) {
   soon_.setSingleShot(true);
   soon_.setInterval(0);
   QObject::connect(&soon_, &QTimer::timeout, &soon_, std::move(update));
-  const auto changed = [this] { soon_.start(); };
-  const auto cameOrWent = [this, listener = std::move(playersChanged)] {
-    if (listener) listener();
-    soon_.start();
+  // Each change also starts the one update of its burst.
+  const auto andUpdate = [this](std::function<void()> first) {
+    return [this, first = std::move(first)] {
+      if (first) first();
+      soon_.start();
+    };
   };
-  player_.Watch(PlayerWatch{cameOrWent, changed});
+  player_.Watch(PlayerWatch{andUpdate(std::move(also.playersChanged)),
+                            andUpdate(std::move(also.playbackChanged))});
 }
 
 PlayerChangeUpdates::~PlayerChangeUpdates() {

@@ -13,10 +13,9 @@ namespace quorvel {
 class PlayerChangeUpdates {
  public:
   // Watches `player` (which must outlive this object) and calls `update` on the event loop once
-  // after each burst of changes; `playersChanged`, when given, also runs whenever players come
-  // or go. Stops watching when destroyed.
-  PlayerChangeUpdates(MediaPlayer& player, std::function<void()> update,
-                      std::function<void()> playersChanged = {});
+  // after each burst of changes. The callbacks of `also`, those given, run at once on each
+  // change of their kind, for whatever else follows the player. Stops watching when destroyed.
+  PlayerChangeUpdates(MediaPlayer& player, std::function<void()> update, PlayerWatch also = {});
   ~PlayerChangeUpdates();
   PlayerChangeUpdates(const PlayerChangeUpdates&) = delete;
   PlayerChangeUpdates& operator=(const PlayerChangeUpdates&) = delete;

@@ -8,9 +8,11 @@
 #include <memory>
 
 #include "gui/main_window.h"
+#include "gui/window_front_end.h"
 #include "media/mpris_player.h"
 #include "media/private_bus.h"
 #include "media/test_mpris_service.h"
+#include "session/player_change_updates.h"
 
 namespace quorvel::testing {
 namespace {
@@ -31,6 +33,7 @@ TEST(PlayerBox, FollowsThePlayersOnTheBus) {
   EventLog log;
   MainWindow window(log);
   window.AttachPlayer(player);
+  const std::unique_ptr<PlayerChangeUpdates> follow = FollowPlayer(window, player);
   window.Start();
   auto* box = window.findChild<QComboBox*>(QStringLiteral("playerCombo"));
   ASSERT_NE(box, nullptr);
