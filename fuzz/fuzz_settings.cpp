@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as prefs.ini, loads the settings from them and saves them back, checking
-// that the text round-trips, that one save equals the same keys written one at a time, and that
-// every line that is not one of the program's keys survives the save in order.
+// that the text round-trips, that one save equals the keys it writes written one at a time, that
+// every line that is not one of the program's keys survives the save in order, that every setting
+// reads back as it was saved, and that saving what was loaded changes nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -61,8 +62,9 @@ constexpr std::string_view kWrittenFile =
     "ttimeJ=Center\r\nsongJ=Center\r\nstatusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\n"
     "songW=_\r\nstatusW=_\r\nartist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
     "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\ntimeF=0\r\n"
-    "ttimeF=0\r\nsongF=0\r\nstatusF=0\r\nupdateT=27767\r\nact=1\r\n[prefs]\r\nport=3131\r\n"
-    "minimize=1\r\nbind=127.0.0.1\r\n";
+    "ttimeF=0\r\nsongF=0\r\nstatusF=0\r\nupdateT=27767\r\nact=1\r\nalbum=%l\r\nalbumF=0\r\n"
+    "albumN=0\r\nalbumW=_\r\nalbumJ=Center\r\n[prefs]\r\nport=3131\r\nminimize=1\r\n"
+    "bind=127.0.0.1\r\nplayer=\r\nignorePlayers=\r\nautostart=False\r\n";
 
 }  // namespace
 
@@ -87,14 +89,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quorvel::SaveSettings(prefs, saved, &problems);
   const Bytes output = saved.Serialize();
 
-  // ... gives the bytes of writing each key to the file on its own.
+  // ... gives the bytes of writing each key to the file on its own; a key that older files lack
+  // only where the file holds it or its value is not the default.
   Bytes byKey(input);
   for (const Setting& setting : quorvel::SettingTable()) {
     IniDocument step = IniDocument::Parse(byKey);
-    step.Set(setting.section, setting.key, quorvel::SettingText(prefs, setting));
+    const Bytes text = quorvel::SettingText(prefs, setting);
+    if (!quorvel::SavesSetting(setting, text, step)) continue;
+    step.Set(setting.section, setting.key, text);
     byKey = step.Serialize();
   }
   Check(byKey == output);
+  // A file that already holds every key as the program writes it stays byte for byte.
+  if (problems.empty()) {
+    IniDocument again = saved;
+    quorvel::SaveSettings(prefs, again, nullptr);
+    Check(again.Serialize() == output);
+  }
 
   // Every other line is still there, in order.
   const std::vector<std::string_view> after = Lines(output);
@@ -106,15 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++next;
   }
 
-  // What was saved reads back as saved: every key is there with the text written for it, as far
-  // as the reader's dropping of blanks and quotes allows.
+  // What was saved reads back as saved: every setting, blanks and quotes around texts included.
   quorvel::Preferences reloaded;
   warnings.clear();
   quorvel::LoadSettings(saved, reloaded, &warnings);
-  Check(reloaded.intervalSpin == prefs.intervalSpin && reloaded.enabled == prefs.enabled &&
-        reloaded.awayUsesOwnMessage == prefs.awayUsesOwnMessage && reloaded.port == prefs.port);
-  for (std::size_t i = 0; i < prefs.fields.size(); ++i) {
-    Check(reloaded.fields[i].caseIndex == prefs.fields[i].caseIndex);
+  for (const Setting& setting : quorvel::SettingTable()) {
+    Check(quorvel::SettingText(reloaded, setting) == quorvel::SettingText(prefs, setting));
   }
   return 0;
 }

@@ -25,6 +25,8 @@ full_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   dbus dbus-bin dbus-daemon
+  mpv mpv-mpris
+  xvfb openbox trayer xdotool x11-utils
   socat dante-server curl linux-perf
   g++-mingw-w64-x86-64-posix
   appstream desktop-file-utils lintian systemd

@@ -20,10 +20,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                      "media player plays, as a profile would be, and exit."));
   const QCommandLineOption player(
       QStringLiteral("player"),
-      QStringLiteral("The media player: none, winamp, mpris (any MPRIS player), or the name of "
-                     "an MPRIS player (vlc, spotify, ...)."),
+      QStringLiteral("The media player for this run: none, winamp, mpris (any MPRIS player, as "
+                     "the settings choose), or the name of an MPRIS player (vlc, spotify, ...)."),
       QStringLiteral("NAME"));
+  const QCommandLineOption listPlayers(
+      QStringLiteral("list-players"),
+      QStringLiteral("Print the MPRIS media players present, one a line, the one read marked with "
+                     "*, and exit."));
   parser.addOption(nowPlaying);
+  parser.addOption(listPlayers);
   parser.addOption(player);
   parser.addPositionalArgument(QStringLiteral("template"),
                                QStringLiteral("The text to fill, with --now-playing."),
@@ -43,6 +48,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 
   CommandLine line;
   line.nowPlaying = parser.isSet(nowPlaying);
+  line.listPlayers = parser.isSet(listPlayers);
   line.prefsPath = parser.value(prefsOption);
   line.player = parser.value(player);
   const QStringList positional = parser.positionalArguments();

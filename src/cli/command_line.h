@@ -11,6 +11,7 @@ namespace quorvel {
 struct CommandLine {
   bool headless = false;
   bool nowPlaying = false;     // --now-playing: print the filled template and exit
+  bool listPlayers = false;    // --list-players: print the media players present and exit
   QString nowPlayingTemplate;  // its TEMPLATE argument; null when none was given
   QString player;              // --player NAME: the media player backend or MPRIS player name
   QString prefsPath;  // --prefs FILE: the settings file to use instead of the usual prefs.ini

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <utility>
 
@@ -9,8 +10,11 @@
 #include <malloc.h>
 #endif
 
+#include "session/listener_report.h"
 #include "session/monitor_session.h"
+#include "session/relay_event_tap.h"
 #include "session/relay_runtime.h"
+#include "settings/preferences_settings.h"
 #include "settings/settings_table.h"
 
 namespace quorvel {
@@ -26,8 +30,10 @@ void PrintLine(const std::string& text) {
 
 }  // namespace
 
-int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player) {
+int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player,
+                SingleInstance& instance) {
   const Preferences prefs = store.Load();
+  player.SetChoice(PlayerChoiceOf(prefs));
   // Relayed chunks are up to a few hundred KiB. Served from the heap and kept there once freed,
   // they are not mapped, zero-filled and unmapped again for every chunk.
 #if defined(__GLIBC__)
@@ -35,6 +41,7 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player)
   mallopt(M_TRIM_THRESHOLD, 16 << 20);
 #endif
   bool closing = false;
+  bool saved = true;
   RelayRuntime relay;
   if (!relay.Terminations().IsActive()) {
     std::perror("cannot catch SIGINT and SIGTERM");
@@ -43,22 +50,41 @@ int RunHeadless(const CommandLine& line, PrefsStore& store, MediaPlayer& player)
   Relay& proxy = relay.Proxy();
   proxy.SetBindAddress(prefs.bindAddress);
   MonitorSession session(proxy, player, prefs, PrintLine);
-  proxy.SetHost(&session.Host());
+  std::string listenFailure;
+  RelayEventTap tap(session.Host(), [&listenFailure](SlotIndex slot, const std::string& text) {
+    if (auto failure = ListenFailureOf(slot, text)) listenFailure = std::move(*failure);
+  });
+  proxy.SetHost(&tap);
+  instance.SetDescription([&] {
+    return RunningInstance{false, prefs.bindAddress, proxy.ListeningPort()};
+  });
 
   QObject::connect(&relay.Terminations(), &TerminationSignals::received, [&] {
     if (std::exchange(closing, true)) return;
-    store.Save(prefs);
+    saved = store.Save(prefs);
     proxy.StopListening();
     QCoreApplication::quit();
   });
 
   // --port is for this run only: the stored port is what gets saved.
-  proxy.StartListening(line.port ? *line.port : ParsePort(prefs.port).value_or(kFallbackPort));
-  if (proxy.ListeningPort() == 0) return 1;
+  const std::uint16_t port = line.port ? *line.port : ParsePort(prefs.port).value_or(kFallbackPort);
+  proxy.StartListening(port);
+  if (proxy.ListeningPort() == 0) {
+    std::cerr << "quorvel: cannot listen on " << EndpointText(prefs.bindAddress, port) << ": "
+              << listenFailure << "\nquorvel: another program may hold the port; listen on "
+              << "another with --port N for one run, or set port (and bind) in section [prefs] of "
+              << store.Path().toStdString() << std::endl;
+    return 1;
+  }
   std::fprintf(stderr, "Listening on %s:%u\n", prefs.bindAddress.c_str(),
                static_cast<unsigned>(proxy.ListeningPort()));
+  if (!IsLoopbackAddress(prefs.bindAddress)) {
+    const std::string warning = BeyondLoopbackWarning(prefs.bindAddress, proxy.ListeningPort());
+    std::cerr << "quorvel: " << warning << std::endl;
+    session.Log().ListAdd(warning);
+  }
   relay.Run();
-  return 0;
+  return saved ? 0 : 1;
 }
 
 }  // namespace quorvel

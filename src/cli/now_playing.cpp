@@ -39,13 +39,14 @@ int PrintNowPlaying(MediaPlayer& player, const FormatSettings& settings, BytesVi
   }
   out << "Player: " << watched.Describe() << '\n' << text << '\n';
   if (composer.CurrentArtist().empty() && composer.CurrentSong().empty()) {
-    err << "quorvel: the player shows no artist or song, so the tokens stay as typed\n";
+    err << "quorvel: the player shows no artist or song, so the tokens are left out\n";
   }
   out.flush();
   return 0;
 }
 
 int RunNowPlaying(const CommandLine& line, const Preferences& prefs, MediaPlayer& player) {
+  player.SetChoice(PlayerChoiceOf(prefs));
   const PreferencesSettings settings(prefs);
   const Bytes templateText = line.nowPlayingTemplate.isNull()
                                  ? Bytes(kDefaultNowPlayingTemplate)

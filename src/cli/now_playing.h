@@ -19,8 +19,9 @@ inline constexpr char kDefaultNowPlayingTemplate[] = ":: %a - %s :: %p %t / %x";
 int PrintNowPlaying(MediaPlayer& player, const FormatSettings& settings, BytesView templateText,
                     std::ostream& out, std::ostream& err);
 
-// The command: `player`, the Replace settings of `prefs`, the template of the command line (or
-// the default one), printed to standard output. Returns the exit status.
+// The command: `player` with the player's choice of `prefs`, the Replace settings of `prefs`, the
+// template of the command line (or the default one), printed to standard output. Returns the
+// exit status.
 int RunNowPlaying(const CommandLine& line, const Preferences& prefs, MediaPlayer& player);
 
 }  // namespace quorvel

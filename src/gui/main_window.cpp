@@ -11,18 +11,28 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <algorithm>
+#include <iostream>
 #include <optional>
+#include <set>
 
 #include "gui/app_icon.h"
+#include "gui/elided_label.h"
 #include "gui/launch_file.h"
 #include "gui/tray_icon.h"
+#include "media/media_player.h"
+#include "media/player_choice.h"
+#include "settings/autostart_entry.h"
+#include "settings/preferences_settings.h"
+#include "session/listener_report.h"
 #include "settings/settings_table.h"
 
 namespace quorvel {
@@ -53,6 +63,16 @@ bool LengthBoxTakes(const QLineEdit& box, const QKeyEvent& key) {
   return typed.size() == 1 && typed[0] >= QLatin1Char('0') && typed[0] <= QLatin1Char('9');
 }
 
+// What a login reply never leaves as the screen name: the monitor's text before one.
+bool IsScreenName(const std::string& name) {
+  return !name.empty() && name.front() != '[';
+}
+
+// How often the status asks the relay (cheap) and, every kPlayerEvery ticks, the media player
+// (a bus round trip) when the player does not tell of its changes itself.
+constexpr int kStatusTickMs = 1000;
+constexpr int kPlayerEvery = 5;
+
 }  // namespace
 
 MainWindow::MainWindow(EventLog& log, QWidget* parent)
@@ -65,7 +85,6 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
   base.setPointSizeF(8);
   base.setStretch(QFont::Condensed);
   setFont(base);
-  setFixedSize(457, 161);  // 6855 by 2415 twips
 
   BuildPageList();
   eventsPage_ = AddPage("Events", 4935);
@@ -78,6 +97,8 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
   BuildReplacePage(replacePage);
   BuildReplaceContinuedPage(replaceContinuedPage);
   BuildAboutPage(aboutPage);
+  BuildStatusLines();
+  ArrangeWindow();
 
   BindSettingControls();
   const Preferences defaults;
@@ -87,13 +108,18 @@ MainWindow::MainWindow(EventLog& log, QWidget* parent)
 
   updateTimer_.setObjectName(QStringLiteral("updateTimer"));
   updateTimer_.setParent(this);
-  tray_ = new TrayIcon(icon, this);
+  statusTimer_.setObjectName(QStringLiteral("statusTimer"));
+  statusTimer_.setParent(this);
+  tray_ = new TrayIcon(icon, enableBox_->text(), this);
+  tray_->ShowEnabled(enableBox_->checkState() == Qt::Checked);
 
   for (int row = 0; row < log_.LineCount(); ++row)
     eventList_->addItem(QString::fromStdString(log_.Line(row)));
   log_.SetObserver(this);
 
   ConnectReactions();
+  RefreshPlayer();
+  RefreshStatus();
 }
 
 MainWindow::~MainWindow() {
@@ -112,14 +138,18 @@ void MainWindow::BindSettingControls() {
   bind.Bind({&Preferences::launchAtStart}, launchBox_);
   bind.Bind({&Preferences::launchPath}, launchPathEdit_);
   bind.Bind({&Preferences::intervalSpin}, intervalSpin_);
+  bind.Bind({&Preferences::sendOnChange}, sendOnChangeBox_);
   bind.Bind({&Preferences::limitOnly}, limitBox_);
   bind.Bind({&Preferences::bufferOn}, bufferBox_);
   bind.Bind({&Preferences::bufferText}, bufferTextEdit_);
   bind.Bind({&Preferences::blockToken}, blockTokenEdit_);
   bind.Bind({&Preferences::block}, blockEdit_);
-  for (const MediaField field : {MediaField::kArtist, MediaField::kSong, MediaField::kStatus,
-                                 MediaField::kTime, MediaField::kTotalTime}) {
-    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(field));
+  bind.Bind({&Preferences::autostart}, autostartBox_);
+  bind.Bind({&Preferences::player}, playerCombo_, QString::fromLatin1(kAutomaticPlayer));
+  bind.Bind({&Preferences::ignorePlayers}, ignorePlayersEdit_);
+  for (int i = 0; i < kMediaFieldCount; ++i) {
+    const auto field = static_cast<MediaField>(i);
+    const FieldRow& row = fieldRows_.at(static_cast<std::size_t>(i));
     bind.Bind({&FieldPrefs::token, field}, row.tokenEdit);
     bind.Bind({&FieldPrefs::caseIndex, field}, row.caseCombo);
     bind.Bind({&FieldPrefs::length, field}, row.lengthEdit);
@@ -133,24 +163,53 @@ void MainWindow::ConnectReactions() {
   connect(enableBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableDependentControls);
   connect(awayStatsBox_, &QCheckBox::stateChanged, this, &MainWindow::EnableAwayOptions);
   connect(trayBox_, &QCheckBox::stateChanged, this, &MainWindow::ShowOrHideTrayIcon);
-  connect(portEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPortText);
+  connect(portEdit_, &QLineEdit::textChanged, this, &MainWindow::KeepPortText);
+  connect(portEdit_, &QLineEdit::editingFinished, this, &MainWindow::ApplyPort);
   connect(intervalEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyIntervalText);
   connect(intervalSpin_, &QScrollBar::valueChanged, this, &MainWindow::ApplyIntervalSpin);
   connect(browseButton_, &QPushButton::clicked, this, &MainWindow::BrowseForLaunchFile);
+  // Only the user's clicks write or remove the entry: loading the settings leaves it as it is.
+  connect(autostartBox_, &QCheckBox::clicked, this, &MainWindow::ApplyAutostart);
+  connect(playerCombo_, &QComboBox::editTextChanged, this, &MainWindow::ApplyPlayerChoice);
+  connect(ignorePlayersEdit_, &QLineEdit::textChanged, this, &MainWindow::ApplyPlayerChoice);
   for (const FieldRow& row : fieldRows_) row.lengthEdit->installEventFilter(this);
   connect(clearEventsButton_, &QPushButton::clicked, this, [this] { log_.Clear(); });
   connect(&updateTimer_, &QTimer::timeout, this, [this] {
     if (monitor_ != nullptr) monitor_->RunTimedUpdates();
   });
-  connect(tray_, &TrayIcon::restoreRequested, this, &MainWindow::RestoreFromTray);
+  connect(&statusTimer_, &QTimer::timeout, this, [this] {
+    if (++statusTicks_ % kPlayerEvery == 0) RefreshPlayer();
+    RefreshStatus();
+  });
+  connect(tray_, &TrayIcon::restoreRequested, this, &MainWindow::BringForward);
+  connect(tray_, &TrayIcon::enableRequested, this,
+          [this](bool on) { enableBox_->setCheckState(on ? Qt::Checked : Qt::Unchecked); });
+  connect(enableBox_, &QCheckBox::stateChanged, tray_,
+          [this] { tray_->ShowEnabled(enableBox_->checkState() == Qt::Checked); });
+  // The same closing sequence as closing the window.
+  connect(tray_, &TrayIcon::quitRequested, this, &QWidget::close);
 }
 
 void MainWindow::Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile) {
   proxy_ = &proxy;
   monitor_ = &monitor;
   settingsFile_ = &settingsFile;
-  monitor_->SetTitleListener(
-      [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
+  monitor_->SetTitleListener([this](const std::string& title) {
+    setWindowTitle(QString::fromStdString(title));
+    signedOn_ = true;
+    RefreshStatus();
+  });
+}
+
+void MainWindow::ListenForThisRunOn(std::uint16_t port) {
+  runPort_ = port;
+}
+
+void MainWindow::AttachPlayer(MediaPlayer& player) {
+  player_ = &player;
+  ListPlayersPresent();
+  ApplyPlayerChoice();
+  PlayerChanged();
 }
 
 void MainWindow::SetTrayAvailability(std::function<bool()> probe) {
@@ -177,12 +236,17 @@ void MainWindow::Start() {
   if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
   if (stored) ShowStoredSection(kPrefsSection, *stored);
 
+  lastPortText_ = portEdit_->text();
+  signedOn_ = false;
+
+  RefreshPlayer();
   if (trayBox_->checkState() == Qt::Checked) tray_->Add();
   pageList_->setCurrentRow(
       static_cast<int>(std::find(pages_.begin(), pages_.end(), eventsPage_) - pages_.begin()));
-  if (proxy_ != nullptr) {
-    if (const auto port = PortOf(portEdit_->text())) proxy_->StartListening(*port);
-  }
+  const std::optional<std::uint16_t> boxPort = PortOf(portEdit_->text());
+  if (proxy_ != nullptr && (runPort_ || boxPort)) Listen(runPort_ ? *runPort_ : *boxPort);
+  RefreshStatus();
+  statusTimer_.start(kStatusTickMs);
   if (launchBox_->checkState() == Qt::Checked) LaunchFile(launchPathEdit_->text());
 }
 
@@ -195,10 +259,11 @@ void MainWindow::ShowStoredSection(std::string_view section, const Preferences& 
 void MainWindow::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
-  if (settingsFile_ != nullptr) settingsFile_->Save(settings_);
+  if (settingsFile_ != nullptr) settingsSaved_ = settingsFile_->Save(settings_);
   if (tray_->IsPresent()) tray_->Remove();
   if (proxy_ != nullptr) proxy_->StopListening();
   updateTimer_.stop();
+  statusTimer_.stop();
   emit shutDown();
 }
 
@@ -225,7 +290,8 @@ void MainWindow::EnableDependentControls() {
   ownAwayRadio_->setEnabled(away);
   blockAwayRadio_->setEnabled(away);
   for (QWidget* control : std::initializer_list<QWidget*>{
-           intervalLabel_, intervalEdit_, intervalSpin_, intervalUnitLabel_, rateLimitWarning_}) {
+           intervalLabel_, intervalEdit_, intervalSpin_, intervalUnitLabel_, rateLimitWarning_,
+           sendOnChangeBox_}) {
     control->setEnabled(on);
   }
 }
@@ -244,32 +310,47 @@ void MainWindow::ShowOrHideTrayIcon() {
   }
 }
 
-void MainWindow::ApplyPortText() {
+// Each keystroke: text that is no port (a letter, 0, 65536) is refused and the box goes back to
+// the text it held; an empty box is allowed while typing. Nothing restarts yet.
+void MainWindow::KeepPortText() {
   if (revertingPort_) return;
   const QString text = portEdit_->text();
-  if (!text.isEmpty()) {
-    if (!PortOf(text)) {
-      // Not a port: the box goes back to the last port it held, and nothing restarts.
-      const int cursor =
-          portEdit_->cursorPosition() - static_cast<int>(text.size() - lastPortText_.size());
-      const QScopedValueRollback<bool> reverting(revertingPort_, true);
-      portEdit_->setText(lastPortText_);
-      portEdit_->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(lastPortText_.size())));
-      return;
-    }
+  if (text.isEmpty() || PortOf(text)) {
     lastPortText_ = text;
-  }
-  // While the client is connected the text only waits for the next start.
-  if (proxy_ != nullptr && monitor_ != nullptr && proxy_->IsClientConnected(monitor_->ActiveSlot())) {
     return;
   }
-  if (text.isEmpty()) portEdit_->setText(QStringLiteral("1100"));  // runs this reaction again
-  if (proxy_ == nullptr) return;
+  const int cursor =
+      portEdit_->cursorPosition() - static_cast<int>(text.size() - lastPortText_.size());
+  const QScopedValueRollback<bool> reverting(revertingPort_, true);
+  portEdit_->setText(lastPortText_);
+  portEdit_->setCursorPosition(std::clamp(cursor, 0, static_cast<int>(lastPortText_.size())));
+}
+
+// Editing finished (Enter, or the focus left): the listener moves to the port in the box, once.
+void MainWindow::ApplyPort() {
+  if (portEdit_->text().isEmpty()) portEdit_->setText(QStringLiteral("1100"));
+  const std::optional<std::uint16_t> port = PortOf(portEdit_->text());
+  if (!port || proxy_ == nullptr) return;
+  if (*port == listenPort_ && proxy_->ListeningPort() != 0) return;  // nothing changed
+  // While the client is connected the port only waits for the next start.
+  if (monitor_ != nullptr && proxy_->IsClientConnected(monitor_->ActiveSlot())) return;
   proxy_->StopListening();
   log_.ListAdd("Port Changed");
   QCoreApplication::processEvents();
   if (shutDown_) return;  // the window closed meanwhile: the listener stays stopped
-  if (const auto port = PortOf(portEdit_->text())) proxy_->StartListening(*port);
+  Listen(*port);
+}
+
+void MainWindow::Listen(std::uint16_t port) {
+  listenPort_ = port;
+  listenFailure_.clear();
+  proxy_->StartListening(port);  // a failure comes back at once through RelayEventSeen
+  if (proxy_->ListeningPort() != 0 && !IsLoopbackAddress(settings_.bindAddress)) {
+    const std::string warning = BeyondLoopbackWarning(settings_.bindAddress, port);
+    std::cerr << "quorvel: " << warning << std::endl;
+    log_.ListAdd(warning);
+  }
+  RefreshStatus();
 }
 
 void MainWindow::ApplyIntervalText() {
@@ -289,6 +370,46 @@ void MainWindow::ApplyIntervalText() {
 void MainWindow::ApplyIntervalSpin() {
   intervalEdit_->setText(QString::number(kSpinMax - intervalSpin_->value()));
   if (const auto interval = WholeNumber(intervalEdit_->text())) SetUpdateInterval(*interval);
+}
+
+void MainWindow::RunUpdatesNow() {
+  if (updateTimer_.isActive() && monitor_ != nullptr) monitor_->RunTimedUpdates();
+}
+
+void MainWindow::ListPlayersPresent() {
+  if (player_ == nullptr) return;
+  // Each player by the name it goes by whatever its instance, so that a choice outlasts the run.
+  std::set<std::string> names;
+  for (const PlayerInfo& player : player_->ListPlayers().players) {
+    names.emplace(PlayerNameWithoutInstance(player.busName));
+  }
+  // The choice stays as it is while the list changes under it.
+  const QSignalBlocker blocker(playerCombo_);
+  const QString choice = playerCombo_->currentText();
+  playerCombo_->clear();
+  playerCombo_->addItem(QString::fromLatin1(kAutomaticPlayer));
+  for (const std::string& name : names) playerCombo_->addItem(QString::fromStdString(name));
+  const int index = playerCombo_->findText(choice);
+  if (index >= 0) {
+    playerCombo_->setCurrentIndex(index);
+  } else {
+    playerCombo_->setEditText(choice);
+  }
+}
+
+void MainWindow::ApplyPlayerChoice() {
+  if (player_ != nullptr) player_->SetChoice(PlayerChoiceOf(settings_));
+}
+
+void MainWindow::ApplyAutostart(bool enabled) {
+  QString error;
+  if (WriteAutostart(enabled, QCoreApplication::applicationFilePath(), &error)) return;
+  autostartBox_->setChecked(!enabled);  // the box tells what the desktop will do
+  auto* message = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quorvel"), error,
+                                  QMessageBox::Ok, this);
+  message->setObjectName(QStringLiteral("autostartError"));
+  message->setAttribute(Qt::WA_DeleteOnClose);
+  message->open();
 }
 
 void MainWindow::SetUpdateInterval(int milliseconds) {
@@ -336,21 +457,87 @@ void MainWindow::changeEvent(QEvent* event) {
   };
   if (event->type() != QEvent::WindowStateChange || !hidesToTray()) return;
   // Hidden once the window system has finished minimising, if the tray box is still ticked then.
+  // The state stays minimised until the window is shown again (BringForward).
   QMetaObject::invokeMethod(
       this,
       [this, hidesToTray] {
-        if (!hidesToTray()) return;
-        hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        if (hidesToTray()) hide();
       },
       Qt::QueuedConnection);
 }
 
-void MainWindow::RestoreFromTray() {
+void MainWindow::BringForward() {
+  // The state goes back to normal only now, as the window is shown again: changing it while the
+  // window is hidden maps it again on X11, as an empty frame.
   setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status
+
+void MainWindow::RelayEventSeen(SlotIndex slot, const std::string& text) {
+  if (const std::optional<std::string> failure = ListenFailureOf(slot, text)) {
+    listenFailure_ = *failure;
+  }
+  RefreshStatus();
+}
+
+void MainWindow::PlayerChanged() {
+  RefreshPlayer();
+  RefreshStatus();
+}
+
+void MainWindow::RefreshPlayer() {
+  if (player_ == nullptr) {
+    playerFacts_ = PlayerFacts{false, "none", {}, {}, -1};
+    return;
+  }
+  const PlayerSnapshot snapshot = player_->Query();
+  playerFacts_.found = snapshot.found;
+  playerFacts_.description = player_->Describe();
+  playerFacts_.artist = snapshot.track ? snapshot.track->artist : std::string();
+  playerFacts_.song = snapshot.track ? snapshot.track->song : std::string();
+  playerFacts_.playStatus = snapshot.playStatus;
+}
+
+void MainWindow::RefreshStatus() {
+  ListenerFacts listener;
+  listener.address = settings_.bindAddress;
+  listener.port = listenPort_;
+  listener.portForThisRun = runPort_.has_value() && listenPort_ == *runPort_;
+  listener.failure = listenFailure_;
+  if (proxy_ != nullptr) {
+    listener.listening = proxy_->ListeningPort() != 0;
+    if (listener.listening) listener.port = proxy_->ListeningPort();
+    listener.clients = proxy_->ClientCount();
+  }
+  if (monitor_ != nullptr && signedOn_ && listener.clients > 0) {
+    const std::string name = monitor_->ScreenName();
+    if (IsScreenName(name)) listener.screenName = name;
+  }
+  const StatusLines lines = DescribeStatus(listener, playerFacts_);
+  listenerStatus_->SetFullText(QString::fromStdString(lines.listener));
+  playerStatus_->SetFullText(QString::fromStdString(lines.player));
+  QPalette palette = listenerStatus_->palette();
+  palette.setColor(QPalette::WindowText, lines.alarming
+                                             ? QColor(0xc0, 0, 0)
+                                             : this->palette().color(QPalette::WindowText));
+  listenerStatus_->setPalette(palette);
+  tray_->SetToolTip(QString::fromStdString(TrayToolTip(listener, playerFacts_)));
+
+  settingsFileLabel_->SetFullText(QStringLiteral("Settings: ") +
+                                  (settingsFile_ != nullptr
+                                       ? QDir::toNativeSeparators(settingsFile_->Location())
+                                       : QStringLiteral("none")));
+  playerLabel_->SetFullText(QStringLiteral("Media player: ") +
+                            QString::fromStdString(playerFacts_.description));
+  listeningLabel_->SetFullText(
+      QStringLiteral("Listening on: ") +
+      (listener.listening ? QString::fromStdString(EndpointText(listener.address, listener.port))
+                          : QStringLiteral("nothing (not listening)")));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the page list, the five pages (Events, Preferences, Replace, Replace
-// Continued, About), every preference control and its reaction, the update timer, the tray icon,
-// starting and shutting down.
+// Continued, About), the status lines below them, every preference control and its reaction, the
+// update timer, the tray icon with its menu, starting and shutting down; the media players
+// present, to choose among.
 //
 // The window keeps the settings as one Preferences value that its controls update as they
 // change; composition reads that value (through PreferencesSettings), so an edit takes effect at
@@ -12,13 +13,17 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "gui/setting_controls.h"
 #include "gui/window_services.h"
+#include "gui/window_status.h"
+#include "media/media_player.h"
 #include "monitor/event_log.h"
 #include "proxy/relay_host.h"
 #include "settings/preferences.h"
@@ -37,9 +42,13 @@ class QScrollBar;
 
 namespace quorvel {
 
+class ElidedLabel;
+class MediaPlayer;
 class TrayIcon;
 
 inline constexpr const char* kStartCaption = " [ Not Signed On ] - Quorvel";
+// The player box's item that leaves the choice of the player to the program.
+inline constexpr const char* kAutomaticPlayer = "Automatic";
 
 class MainWindow : public QWidget, private EventLogObserver {
   Q_OBJECT
@@ -52,15 +61,38 @@ class MainWindow : public QWidget, private EventLogObserver {
 
   // The relay, the monitor and the settings file. Called once, before Start.
   void Attach(RelayControl& proxy, MonitorPort& monitor, SettingsFile& settingsFile);
+  // The media player that composition reads and the status shows: the window lists the players
+  // present in the player box and sets the choice of its controls on it. Called once, before
+  // Start; `player` must outlive the window. Without one, nothing is shown playing.
+  void AttachPlayer(MediaPlayer& player);
+  // Listens on `port` for this run instead of the stored port, which the port box keeps and
+  // which is saved. Called before Start.
+  void ListenForThisRunOn(std::uint16_t port);
 
   // Start-up: resets the capture state, sets the stored settings into the controls (their
   // reactions run), shows the tray icon when asked, shows the Events page, listens on the port in
-  // the port box and launches the client when asked.
+  // the port box (or the one for this run) and launches the client when asked.
   void Start();
 
   // Closing: saves the settings, removes the tray icon, stops listening, stops the timer and emits
   // shutDown(). Runs once; later calls do nothing.
   void Shutdown();
+  // False when the closing sequence could not save the settings.
+  bool SettingsSaved() const { return settingsSaved_; }
+
+  // Every status text the relay raised, after its host: the status follows the listener and the
+  // connections.
+  void RelayEventSeen(SlotIndex slot, const std::string& text);
+  // The media player changed what it plays, or players came or went.
+  void PlayerChanged();
+  // Shows the window in front, from the tray or from under other windows.
+  void BringForward();
+
+  // Runs the profile and away updates now, as a tick of the update timer does, while that timer
+  // runs (an interval of 0 stops both).
+  void RunUpdatesNow();
+  // Lists the players present in the player box again, keeping the choice shown.
+  void ListPlayersPresent();
 
   // The settings as the controls hold them. Values that have no control (the bind address) are
   // those loaded.
@@ -101,6 +133,10 @@ class MainWindow : public QWidget, private EventLogObserver {
   void BuildReplacePage(QFrame* page);
   void BuildReplaceContinuedPage(QFrame* page);
   void BuildAboutPage(QFrame* page);
+  void BuildStatusLines();
+  // The grid that lets the window grow: the page list and the Events page take the room, the
+  // other pages keep their place and size.
+  void ArrangeWindow();
   void BindSettingControls();
   void ConnectReactions();
 
@@ -109,11 +145,17 @@ class MainWindow : public QWidget, private EventLogObserver {
   void EnableDependentControls();
   void EnableAwayOptions();
   void ShowOrHideTrayIcon();
-  void ApplyPortText();
+  void KeepPortText();
+  void ApplyPort();
   void ApplyIntervalText();
   void ApplyIntervalSpin();
   void BrowseForLaunchFile();
-  void RestoreFromTray();
+  void ApplyPlayerChoice();
+  void ApplyAutostart(bool enabled);
+
+  void Listen(std::uint16_t port);
+  void RefreshPlayer();
+  void RefreshStatus();
 
   // Sets the stored values of one section into their controls, in load order.
   void ShowStoredSection(std::string_view section, const Preferences& stored);
@@ -125,16 +167,25 @@ class MainWindow : public QWidget, private EventLogObserver {
   RelayControl* proxy_ = nullptr;
   MonitorPort* monitor_ = nullptr;
   SettingsFile* settingsFile_ = nullptr;
+  MediaPlayer* player_ = nullptr;
   Preferences settings_;
   SettingControls settingControls_{settings_};
   bool shutDown_ = false;
-  bool revertingPort_ = false;  // the port box is being set back: no restart
-  QString lastPortText_;        // the last text accepted as a port
-  QString launchFileChoice_;    // the last file chosen in the open-file dialog during this run
+  bool settingsSaved_ = true;
+  bool revertingPort_ = false;            // the port box is being set back: no restart
+  QString lastPortText_;                  // the last port text the box held
+  std::optional<std::uint16_t> runPort_;  // --port
+  std::uint16_t listenPort_ = 0;          // the port the listener was last told to use
+  std::string listenFailure_;             // why that failed; empty when it did not
+  bool signedOn_ = false;                 // a login reply gave the screen name
+  PlayerFacts playerFacts_;
+  int statusTicks_ = 0;
+  QString launchFileChoice_;  // the last file chosen in the open-file dialog during this run
   std::function<bool()> trayAvailable_;
 
   QListWidget* pageList_ = nullptr;
-  std::vector<QFrame*> pages_;  // in page-list order
+  QWidget* pageArea_ = nullptr;  // holds the pages, one shown at a time
+  std::vector<QFrame*> pages_;   // in page-list order
   QFrame* eventsPage_ = nullptr;
   // Events page.
   QListWidget* eventList_ = nullptr;
@@ -155,6 +206,10 @@ class MainWindow : public QWidget, private EventLogObserver {
   QCheckBox* launchBox_ = nullptr;
   QLineEdit* launchPathEdit_ = nullptr;
   QPushButton* browseButton_ = nullptr;
+  QCheckBox* autostartBox_ = nullptr;
+  QCheckBox* sendOnChangeBox_ = nullptr;
+  QComboBox* playerCombo_ = nullptr;
+  QLineEdit* ignorePlayersEdit_ = nullptr;
   // Replace page.
   std::array<FieldRow, kMediaFieldCount> fieldRows_{};  // in MediaField order
   QCheckBox* bufferBox_ = nullptr;
@@ -163,8 +218,16 @@ class MainWindow : public QWidget, private EventLogObserver {
   // Replace Continued page.
   QLineEdit* blockTokenEdit_ = nullptr;
   QPlainTextEdit* blockEdit_ = nullptr;
+  // About page.
+  ElidedLabel* settingsFileLabel_ = nullptr;
+  ElidedLabel* playerLabel_ = nullptr;
+  ElidedLabel* listeningLabel_ = nullptr;
+  // Below the pages.
+  ElidedLabel* listenerStatus_ = nullptr;
+  ElidedLabel* playerStatus_ = nullptr;
 
   QTimer updateTimer_;
+  QTimer statusTimer_;  // keeps the status current between events
   TrayIcon* tray_ = nullptr;
 };
 

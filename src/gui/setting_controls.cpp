@@ -6,8 +6,12 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextDocument>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+#include "settings/stored_text.h"
 
 namespace quorvel {
 namespace {
@@ -51,14 +55,18 @@ void SetComboText(QComboBox* box, const QString& text) {
 
 // The block is stored with CR LF line ends; the editor holds LF.
 QString BlockToEditor(const std::string& block) {
-  return QString::fromStdString(block).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return TextForEditing(block).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-std::string BlockFromEditor(const QString& text) {
-  QString block = text;
+// The editor's text as the block reads it: the raw text, whose no-break spaces stay what they are
+// (the plain text would turn them into spaces), with CR LF line ends.
+QString BlockFromEditor(const QPlainTextEdit& edit) {
+  QString block = edit.document()->toRawText();
+  block.replace(QChar(QChar::ParagraphSeparator), QLatin1Char('\n'));
+  block.replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
   block.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   block.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return block.toStdString();
+  return block;
 }
 
 }  // namespace
@@ -85,27 +93,34 @@ void SettingControls::StoreOn(Sender* sender, Signal changed, FromControl read) 
       QObject::connect(sender, changed, [this, read = std::move(read)] { read(values_); }));
 }
 
+// Texts keep the bytes they were shown with (UTF-8 or Windows-1252) while the control shows that
+// text, even after an edit that was taken back.
 void SettingControls::Bind(const SettingField& field, QLineEdit* edit) {
-  const FromControl read = [edit, field](Preferences& to) {
-    ValueOf<std::string>(to, field) = edit->text().toStdString();
+  auto shown = std::make_shared<std::string>();
+  const FromControl read = [edit, field, shown](Preferences& to) {
+    ValueOf<std::string>(to, field) = BytesForStoring(edit->text(), *shown);
   };
   Add(
       field,
-      [edit, field](const Preferences& from) {
-        edit->setText(QString::fromStdString(ValueOf<std::string>(from, field)));
+      [edit, field, shown](const Preferences& from) {
+        *shown = ValueOf<std::string>(from, field);
+        edit->setText(TextForEditing(*shown));
       },
       read);
   StoreOn(edit, &QLineEdit::textChanged, read);
 }
 
 void SettingControls::Bind(const SettingField& field, QCheckBox* box) {
-  const FromControl read = [box, field](Preferences& to) {
-    ValueOf<int>(to, field) = CheckValue(box);
-  };
-  Add(
-      field,
-      [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); },
-      read);
+  ToControl show;
+  FromControl read;
+  if (RowOf(field).kind == SettingKind::kTrueFalse) {
+    show = [box, field](const Preferences& from) { box->setChecked(ValueOf<bool>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<bool>(to, field) = box->isChecked(); };
+  } else {
+    show = [box, field](const Preferences& from) { SetCheckValue(box, ValueOf<int>(from, field)); };
+    read = [box, field](Preferences& to) { ValueOf<int>(to, field) = CheckValue(box); };
+  }
+  Add(field, show, read);
   StoreOn(box, &QCheckBox::stateChanged, read);
 }
 
@@ -118,14 +133,32 @@ void SettingControls::Bind(const SettingField& field, QComboBox* combo) {
     };
     read = [combo, field](Preferences& to) { ValueOf<int>(to, field) = ListIndex(combo); };
   } else {
-    show = [combo, field](const Preferences& from) {
-      SetComboText(combo, QString::fromStdString(ValueOf<std::string>(from, field)));
+    auto shown = std::make_shared<std::string>();
+    show = [combo, field, shown](const Preferences& from) {
+      *shown = ValueOf<std::string>(from, field);
+      SetComboText(combo, TextForEditing(*shown));
     };
-    read = [combo, field](Preferences& to) {
-      ValueOf<std::string>(to, field) = combo->currentText().toStdString();
+    read = [combo, field, shown](Preferences& to) {
+      ValueOf<std::string>(to, field) = BytesForStoring(combo->currentText(), *shown);
     };
   }
   Add(field, show, read);
+  StoreOn(combo, &QComboBox::editTextChanged, read);
+  StoreOn(combo, &QComboBox::currentIndexChanged, read);
+}
+
+void SettingControls::Bind(const SettingField& field, QComboBox* combo, const QString& emptyItem) {
+  const FromControl read = [combo, field, emptyItem](Preferences& to) {
+    const QString text = combo->currentText();
+    ValueOf<std::string>(to, field) = text == emptyItem ? std::string() : text.toStdString();
+  };
+  Add(
+      field,
+      [combo, field, emptyItem](const Preferences& from) {
+        const std::string& value = ValueOf<std::string>(from, field);
+        SetComboText(combo, value.empty() ? emptyItem : QString::fromStdString(value));
+      },
+      read);
   StoreOn(combo, &QComboBox::editTextChanged, read);
   StoreOn(combo, &QComboBox::currentIndexChanged, read);
 }
@@ -141,13 +174,15 @@ void SettingControls::Bind(const SettingField& field, QScrollBar* spin) {
 }
 
 void SettingControls::Bind(const SettingField& field, QPlainTextEdit* edit) {
-  const FromControl read = [edit, field](Preferences& to) {
-    ValueOf<std::string>(to, field) = BlockFromEditor(edit->toPlainText());
+  auto shown = std::make_shared<std::string>();
+  const FromControl read = [edit, field, shown](Preferences& to) {
+    ValueOf<std::string>(to, field) = BytesForStoring(BlockFromEditor(*edit), *shown);
   };
   Add(
       field,
-      [edit, field](const Preferences& from) {
-        edit->setPlainText(BlockToEditor(ValueOf<std::string>(from, field)));
+      [edit, field, shown](const Preferences& from) {
+        *shown = ValueOf<std::string>(from, field);
+        edit->setPlainText(BlockToEditor(*shown));
       },
       read);
   StoreOn(edit, &QPlainTextEdit::textChanged, read);
@@ -170,6 +205,8 @@ void SettingControls::Bind(const SettingField& field, QRadioButton* whenTrue,
 }
 
 void SettingControls::Show(const Setting& setting, const Preferences& from) {
+  // The value first: the control's reaction, which runs as it is set, sees it already.
+  CopySetting(setting, from, values_);
   for (const Binding& binding : bindings_) {
     if (binding.setting == &setting) {
       binding.show(from);
@@ -177,7 +214,6 @@ void SettingControls::Show(const Setting& setting, const Preferences& from) {
       return;
     }
   }
-  CopySetting(setting, from, values_);
 }
 
 }  // namespace quorvel

@@ -2,9 +2,11 @@
 // Ties the settings that the window shows to their controls: shows a Preferences value in them,
 // and keeps a Preferences value equal to what they hold as they change. How a value is shown and
 // read back follows the setting's kind: a combo box shows a case as a list position and a
-// justification as its text; the block editor holds LF line ends where the value has CR LF.
+// justification as its text; the block editor holds LF line ends where the value has CR LF; a
+// check box holds a check value (0 to 2) or a True/False flag.
 
 #include <QMetaObject>
+#include <QString>
 #include <functional>
 #include <vector>
 
@@ -34,6 +36,8 @@ class SettingControls {
   void Bind(const SettingField& field, QLineEdit* edit);
   void Bind(const SettingField& field, QCheckBox* box);
   void Bind(const SettingField& field, QComboBox* combo);
+  // A text shown by a combo box whose item `emptyItem` stands for the empty text ("Automatic").
+  void Bind(const SettingField& field, QComboBox* combo, const QString& emptyItem);
   void Bind(const SettingField& field, QScrollBar* spin);
   void Bind(const SettingField& field, QPlainTextEdit* edit);
   // A flag shown by a pair of option buttons: `whenTrue` selected for true, `whenFalse` for false.

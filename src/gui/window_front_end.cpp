@@ -9,7 +9,10 @@
 #include "gui/window_services.h"
 #include "media/composer.h"
 #include "monitor/traffic_monitor.h"
+#include "session/player_change_updates.h"
+#include "session/relay_event_tap.h"
 #include "session/relay_runtime.h"
+#include "session/single_instance.h"
 #include "settings/preferences_settings.h"
 #include "settings/prefs_store.h"
 
@@ -27,7 +30,8 @@ bool DisplayAvailable() {
 
 bool WindowRequested(int argc, const char* const argv[]) {
   for (int i = 1; i < argc; ++i) {
-    for (const char* option : {"--headless", "--now-playing", "--help", "-h", "--version", "-v"}) {
+    for (const char* option :
+         {"--headless", "--now-playing", "--list-players", "--help", "-h", "--version", "-v"}) {
       const std::size_t length = std::strlen(option);
       if (std::strncmp(argv[i], option, length) == 0 &&
           (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -79,13 +83,28 @@ class RelaySettingsFile : public PrefsStoreFile {
 
 }  // namespace
 
-int RunWindow(PrefsStore& store, MediaPlayer& player) {
+std::unique_ptr<PlayerChangeUpdates> FollowPlayer(MainWindow& window, MediaPlayer& player) {
+  // The profile and away message follow a new track at once, not at the next tick; the player
+  // box and the status follow the player and players coming and going.
+  return std::make_unique<PlayerChangeUpdates>(
+      player, [&window] { window.RunUpdatesNow(); },
+      PlayerWatch{[&window] {
+                    window.ListPlayersPresent();
+                    window.PlayerChanged();
+                  },
+                  [&window] { window.PlayerChanged(); }});
+}
+
+int RunWindow(PrefsStore& store, MediaPlayer& player, SingleInstance& instance,
+              std::optional<std::uint16_t> port) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
     std::fprintf(stderr, "%s\n", kNoDisplayMessage);
     return 1;
   }
   // Lets Wayland compositors match the window to its installed desktop entry.
   QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
+  // The window hidden in the tray is no reason to end: the program ends by its closing sequence.
+  QApplication::setQuitOnLastWindowClosed(false);
 
   RelayRuntime relay;
   Relay& proxy = relay.Proxy();
@@ -95,15 +114,28 @@ int RunWindow(PrefsStore& store, MediaPlayer& player) {
   const PreferencesSettings settings(window.Settings());
   Composer composer(player, settings);
   TrafficMonitor monitor(proxy, composer, settings, log);
-  proxy.SetHost(&monitor);
+  RelayEventTap tap(monitor, [&window](SlotIndex slot, const std::string& text) {
+    window.RelayEventSeen(slot, text);
+  });
+  proxy.SetHost(&tap);
   MonitorPortFor<TrafficMonitor> monitorPort(monitor);
   RelaySettingsFile settingsFile(store, proxy);
   window.Attach(proxy, monitorPort, settingsFile);
+  window.AttachPlayer(player);
+  const std::unique_ptr<PlayerChangeUpdates> playerChanges = FollowPlayer(window, player);
+  if (port) window.ListenForThisRunOn(*port);
+
+  instance.SetDescription([&window, &proxy] {
+    return RunningInstance{true, window.Settings().bindAddress, proxy.ListeningPort()};
+  });
+  QObject::connect(&instance, &SingleInstance::showRequested, &window, &MainWindow::BringForward);
 
   ConnectLifecycle(window, relay.Terminations());
   window.Start();
   window.show();
-  return relay.Run();
+  const int status = relay.Run();
+  player.Watch({});
+  return window.SettingsSaved() ? status : 1;
 }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 // traffic monitor's start-up reset, active slot, timer tick and title, and the settings file.
 // Small interfaces, so that the window is built and tested apart from their implementations.
 
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,9 +27,11 @@ class MonitorPort {
   virtual void RunTimedUpdates() = 0;
   // `listener` receives the new window title whenever the screen name is learnt.
   virtual void SetTitleListener(std::function<void(const std::string&)> listener) = 0;
+  // The user's screen name as the server gave it; "[ Not Logged On ]" before that.
+  virtual std::string ScreenName() const = 0;
 };
 
-// Adapts any monitor with these four public members (TrafficMonitor has them) to MonitorPort.
+// Adapts any monitor with these five public members (TrafficMonitor has them) to MonitorPort.
 template <class Monitor>
 class MonitorPortFor : public MonitorPort {
  public:
@@ -39,6 +42,7 @@ class MonitorPortFor : public MonitorPort {
   void SetTitleListener(std::function<void(const std::string&)> listener) override {
     monitor_.SetTitleListener(std::move(listener));
   }
+  std::string ScreenName() const override { return monitor_.ScreenName(); }
 
  private:
   Monitor& monitor_;
@@ -50,8 +54,10 @@ class SettingsFile {
   virtual ~SettingsFile() = default;
   // Every setting, or nothing when there is no file (the controls then keep their defaults).
   virtual std::optional<Preferences> Load() = 0;
-  // Writes every setting.
-  virtual void Save(const Preferences& prefs) = 0;
+  // Writes every setting; false when they could not be saved.
+  virtual bool Save(const Preferences& prefs) = 0;
+  // Where the settings are kept, for the user.
+  virtual QString Location() const = 0;
 };
 
 // prefs.ini on disk.
@@ -63,7 +69,8 @@ class PrefsStoreFile : public SettingsFile {
     if (!store_.FileFound()) return std::nullopt;
     return prefs;
   }
-  void Save(const Preferences& prefs) override { store_.Save(prefs); }
+  bool Save(const Preferences& prefs) override { return store_.Save(prefs); }
+  QString Location() const override { return store_.Path(); }
 
  private:
   PrefsStore& store_;

@@ -1,9 +1,12 @@
 #include "media/composer.h"
 
+#include <vector>
+
 #include "media/field_format.h"
 #include "media/text_case.h"
 #include "media/time_text.h"
 #include "media/title_parser.h"
+#include "media/token_free_text.h"
 #include "wire/replace.h"
 
 namespace quorvel {
@@ -27,7 +30,7 @@ bool Composer::Refresh() {
 
 Bytes Composer::ComposeText(BytesView text) {
   if (!Refresh()) {
-    return Bytes(text);
+    return FillWithoutTrack(text);
   }
   return FillTokens(text);
 }
@@ -61,6 +64,9 @@ Bytes Composer::FillTokens(BytesView templateText) const {
       case MediaField::kTotalTime:
         value = TimeText(snapshot_.totalSeconds);
         break;
+      case MediaField::kAlbum:
+        value = ApplyCase(album_, format.caseMode);
+        break;
     }
     value = BufferValue(value, bufferOn, bufferText);
     value = FitField(value, ParseFieldLength(format.lengthText), format.justification,
@@ -68,6 +74,17 @@ Bytes Composer::FillTokens(BytesView templateText) const {
     text = ReplaceWithin(text, format.token, value);
   }
   return text;
+}
+
+Bytes Composer::FillWithoutTrack(BytesView templateText) const {
+  const Bytes blockToken = settings_.BlockToken();
+  const Bytes text = ReplaceWithin(templateText, blockToken, BlockText());
+  // The block token too, for a block too large to be put in.
+  std::vector<Bytes> tokens{blockToken};
+  for (int i = 0; i < kMediaFieldCount; ++i) {
+    tokens.push_back(settings_.Field(static_cast<MediaField>(i)).token);
+  }
+  return TokenFreeText(text, tokens);
 }
 
 Bytes Composer::BlockText() const {

@@ -16,12 +16,16 @@ class Composer {
   // artist or song is known, i.e. when tokens are to be filled.
   bool Refresh();
 
-  // The whole profile composition: Refresh(), then FillTokens(text), or `text` unchanged when
-  // there is no media information.
+  // The whole profile composition: Refresh(), then FillTokens(text), or FillWithoutTrack(text)
+  // while the player shows no track.
   Bytes ComposeText(BytesView text);
 
-  // The block token, then the five field tokens, replaced with the values of the last Refresh().
+  // The block token, then the six field tokens, replaced with the values of the last Refresh().
   Bytes FillTokens(BytesView templateText) const;
+
+  // What a text shows while there is no track: the block token replaced by the block, then every
+  // token taken out, and the lines left bare removed (see TokenFreeText).
+  Bytes FillWithoutTrack(BytesView templateText) const;
 
   // The Replace Continued block with every CR LF replaced by "<BR>".
   Bytes BlockText() const;

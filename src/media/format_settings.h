@@ -10,9 +10,16 @@
 
 namespace quorvel {
 
-// The five media fields, in the order their tokens are filled.
-enum class MediaField : int { kArtist = 0, kSong = 1, kStatus = 2, kTime = 3, kTotalTime = 4 };
-inline constexpr int kMediaFieldCount = 5;
+// The six media fields, in the order their tokens are filled.
+enum class MediaField : int {
+  kArtist = 0,
+  kSong = 1,
+  kStatus = 2,
+  kTime = 3,
+  kTotalTime = 4,
+  kAlbum = 5,
+};
+inline constexpr int kMediaFieldCount = 6;
 
 // Case modes, as positions in the list "None", "UPPER", "First Cap", "lower"; -1 when the user
 // typed text that is not an item (treated as lower case).
@@ -24,7 +31,7 @@ inline constexpr int kCaseLower = 3;
 // How one field's value is formatted. Texts are UTF-8.
 struct FieldFormat {
   Bytes token;          // replaced wherever it occurs ("%a" ...)
-  int caseMode = 0;     // applied to artist, song and status only
+  int caseMode = 0;     // applied to artist, song, status and album only
   Bytes lengthText;     // the length box as typed; see ParseFieldLength
   Bytes padText;        // "using": the text that pads a short value
   Bytes justification;  // "Right" and "Center" are special, anything else pads on the right
@@ -49,6 +56,7 @@ class UpdateSettings {
   virtual bool ProfileUpdates() const = 0;  // show media stats in the profile
   virtual bool AwayUpdates() const = 0;     // show media stats in the away message
   virtual bool AwayUsesBlock() const = 0;   // away text made from the Replace Continued block
+  virtual bool SendOnChange() const = 0;    // an update is sent only when its frame changed
 };
 
 }  // namespace quorvel

@@ -1,5 +1,5 @@
 #pragma once
-// The player backend that never finds a player: tokens stay as typed.
+// The player backend that never finds a player: tokens are left out.
 
 #include "media/media_player.h"
 

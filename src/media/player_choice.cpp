@@ -42,6 +42,12 @@ std::string_view ShortPlayerName(std::string_view busName) {
   return busName;
 }
 
+std::string_view PlayerNameWithoutInstance(std::string_view busName) {
+  const std::string_view name = ShortPlayerName(busName);
+  const std::size_t instance = name.find(".instance");
+  return instance == 0 ? name : name.substr(0, instance);
+}
+
 bool PlayerNameMatches(std::string_view busName, std::string_view name) {
   const std::string_view have = ShortPlayerName(busName);
   const std::string_view want = ShortPlayerName(name);

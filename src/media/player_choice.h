@@ -18,6 +18,10 @@ inline constexpr std::string_view kMprisPrefix = "org.mpris.MediaPlayer2.";
 // The player's own part of a bus name ("vlc.instance7"); a name without the prefix unchanged.
 std::string_view ShortPlayerName(std::string_view busName);
 
+// The name a player goes by whatever its instance: its short name less an instance part
+// ("vlc.instance7" and "org.mpris.MediaPlayer2.vlc" both give "vlc").
+std::string_view PlayerNameWithoutInstance(std::string_view busName);
+
 // Whether the player `busName` goes by `name`: its short name is `name`, or an instance of it
 // ("vlc" matches "vlc" and "vlc.instance1234", never "vlcx"). Either may be written with or
 // without the MPRIS prefix; letters match in either case. An empty name matches nothing.

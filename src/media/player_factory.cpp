@@ -37,6 +37,18 @@ std::unique_ptr<MediaPlayer> MakeMediaPlayer(const PlayerOptions& options) {
 #endif
 }
 
+std::unique_ptr<MediaPlayer> MakePlayerLister(const PlayerOptions& options) {
+#ifdef _WIN32
+  (void)options;
+  throw Error("listing media players needs MPRIS, which this build does not have");
+#else
+  if (options.backend.empty() || options.backend == "none" || options.backend == "winamp") {
+    return MakeMediaPlayer(PlayerOptions{"mpris", options.choice});
+  }
+  return MakeMediaPlayer(options);
+#endif
+}
+
 std::unique_ptr<MediaPlayer> MakeMediaPlayer(std::string_view choice) {
   return MakeMediaPlayer(PlayerOptions{std::string(choice), {}});
 }

@@ -20,9 +20,13 @@ struct PlayerOptions {
 // The backend that `options` names. Throws Error for a backend that this build does not have.
 std::unique_ptr<MediaPlayer> MakeMediaPlayer(const PlayerOptions& options);
 
+// The MPRIS players on the session bus, for listing them, whatever backend `options.backend`
+// names: "none" and "winamp" list them all the same. Throws Error where this build has no MPRIS.
+std::unique_ptr<MediaPlayer> MakePlayerLister(const PlayerOptions& options);
+
 // `choice`:
 //   ""             the platform's own: MPRIS on the session bus, or Winamp on Windows
-//   "none"         no player: tokens stay as typed
+//   "none"         no player: tokens are left out
 //   "winamp"       Winamp's window (Windows only)
 //   "mpris"        any MPRIS player on the session bus, one that is playing preferred
 //   "mpris:NAME"   the MPRIS player NAME (org.mpris.MediaPlayer2.NAME or one of its instances)

@@ -116,12 +116,16 @@ bool AwaySnacFitsFrame(BytesView mime, BytesView text) noexcept {
   return kOverhead + mime.size() + text.size() <= kMaxFlapDataLength;
 }
 
-Bytes ComposeProfileFrame(BytesView frame, Composer& composer) {
+namespace {
+
+// The profile frame with its text filled from the player (`withPlayer`) or with its tokens taken
+// out.
+Bytes BuildProfileFrame(BytesView frame, Composer& composer, bool withPlayer) {
   const auto profile = LocateTLV(kTlvProfile, SnacData(frame));
   if (!profile) return Bytes(frame);
   try {
     const Bytes text(profile->value);
-    const Bytes filled = composer.ComposeText(text);
+    const Bytes filled = withPlayer ? composer.ComposeText(text) : composer.FillWithoutTrack(text);
     Bytes out = ReplaceAll(frame, MakeTLV(kTlvProfile, text), MakeTLV(kTlvProfile, filled));
     if (out != frame && !IsAscii(filled)) DeclareUtf8Profile(out);
     if (!FitsOneFrame(out.size())) return Bytes(frame);
@@ -132,24 +136,28 @@ Bytes ComposeProfileFrame(BytesView frame, Composer& composer) {
   }
 }
 
-Bytes ComposeAwayFrame(BytesView frame, Composer& composer, const UpdateSettings& settings) {
-  if (!settings.AwayUpdates()) return Bytes(frame);
+// The away frame with its text (the client's own, or the block with `useBlock`) filled from the
+// player (`withPlayer`, while it shows a track) or with its tokens taken out.
+Bytes BuildAwayFrame(BytesView frame, Composer& composer, bool useBlock, bool withPlayer) {
   const BytesView chain = SnacData(frame);
   const auto text = LocateTLV(kTlvAwayText, chain);
   if (!text) return Bytes(frame);
   const AwayCharset charset = ClassifyAwayCharset(chain);
   if (charset == AwayCharset::kOther) return Bytes(frame);
   try {
-    if (!composer.Refresh()) return Bytes(frame);
+    const bool playing = withPlayer && composer.Refresh();
     Bytes templateText;
-    if (settings.AwayUsesBlock()) {
+    if (useBlock) {
       templateText = composer.BlockText();
     } else if (charset == AwayCharset::kLatin1) {
       templateText = Latin1ToUtf8(text->value);
     } else {
       templateText = Bytes(text->value);
     }
-    const Bytes filled = composer.FillTokens(templateText);
+    const Bytes filled =
+        playing ? composer.FillTokens(templateText) : composer.FillWithoutTrack(templateText);
+    // Without a track, the client's own text without tokens is the client's own frame.
+    if (!playing && !useBlock && filled == templateText) return Bytes(frame);
     const BytesView mime = AwayMimeFor(filled);
     if (!AwaySnacFitsFrame(mime, filled)) return Bytes(frame);
     Bytes out(Slice(frame, 0, kFlapHeaderSize));
@@ -158,6 +166,25 @@ Bytes ComposeAwayFrame(BytesView frame, Composer& composer, const UpdateSettings
   } catch (const std::exception&) {
     return Bytes(frame);
   }
+}
+
+}  // namespace
+
+Bytes ComposeProfileFrame(BytesView frame, Composer& composer) {
+  return BuildProfileFrame(frame, composer, true);
+}
+
+Bytes TokenFreeProfileFrame(BytesView frame, Composer& composer) {
+  return BuildProfileFrame(frame, composer, false);
+}
+
+Bytes ComposeAwayFrame(BytesView frame, Composer& composer, const UpdateSettings& settings) {
+  if (!settings.AwayUpdates()) return TokenFreeAwayFrame(frame, composer);
+  return BuildAwayFrame(frame, composer, settings.AwayUsesBlock(), true);
+}
+
+Bytes TokenFreeAwayFrame(BytesView frame, Composer& composer) {
+  return BuildAwayFrame(frame, composer, false, false);
 }
 
 }  // namespace quorvel

@@ -1,9 +1,12 @@
 #include "monitor/event_log.h"
 
+#include "monitor/one_line_text.h"
+
 namespace quorvel {
 
 void EventLog::ListAdd(std::string_view event) {
-  std::string text(event);
+  // Every line is one line, whoever logs it and whatever the network put in its text.
+  std::string text = OneLineText(event);
   // A repeat past the count limit spills onto a line whose text has one more trailing space.
   auto found = rowOfText_.find(text);
   while (found != rowOfText_.end() &&

@@ -28,8 +28,9 @@ class EventLog {
   // Stands on the last line once the list is full; later new texts are counted on it.
   static constexpr std::string_view kFullText = "Event log full: press Clear to see new events";
 
-  // Counts `event` on the line whose text is exactly `event`, or appends "1 x event". Costs the
-  // same whatever the number of lines. Observers may call back into the log.
+  // Counts `event` on the line whose text is exactly `event`, or appends "1 x event". Control
+  // characters in `event` are shown as "\xNN" (OneLineText). Costs the same whatever the number
+  // of lines. Observers may call back into the log.
   void ListAdd(std::string_view event);
 
   // Removes every line; counting starts again from 1.

@@ -1,13 +1,14 @@
 #include "monitor/traffic_monitor.h"
 
-#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "monitor/composition.h"
+#include "monitor/instant_message.h"
+#include "monitor/one_line_text.h"
 #include "proxy/relay_events.h"
 #include "wire/away_snac.h"
 #include "wire/flap.h"
-#include "wire/replace.h"
 #include "wire/snac.h"
 #include "wire/tlv.h"
 #include "wire/word.h"
@@ -25,16 +26,15 @@ constexpr std::string_view kProfileUpdatedEvent = "Updated Profile";
 constexpr std::string_view kAwayUpdatedEvent = "Updated Away";
 
 std::string WindowTitle(BytesView screenName) {
-  return " [ " + Bytes(screenName) + " ] - Quorvel";
+  return " [ " + OneLineText(screenName) + " ] - Quorvel";
 }
 
-// A line typed as ".a text" or ".b" stands right after a tag in the message's HTML body, which
-// runs from "<HTML>" through "</HTML>".
-constexpr std::string_view kAwayCommand = ".a ";
-constexpr std::string_view kAwayCommandAfterTag = ">.a ";
-constexpr std::string_view kReturnCommandAfterTag = ">.b";
-constexpr std::string_view kHtmlStart = "<HTML>";
-constexpr std::string_view kHtmlEnd = "</HTML>";
+// Frames that differ at most in the sequence number and length that the relay stamps.
+bool SameFrameContent(BytesView a, BytesView b) {
+  if (a.size() != b.size() || a.size() < kFlapHeaderSize) return a == b;
+  return a.substr(0, kFlapSequenceOffset) == b.substr(0, kFlapSequenceOffset) &&
+         a.substr(kFlapHeaderSize) == b.substr(kFlapHeaderSize);
+}
 
 }  // namespace
 
@@ -45,9 +45,7 @@ TrafficMonitor::TrafficMonitor(RelayControl& relay, Composer& composer,
 }
 
 void TrafficMonitor::ResetForStartUp() {
-  profileRewritten_ = false;
-  awayRewritten_ = false;
-  capturedProfile_.clear();
+  captures_.clear();
   screenName_ = Bytes(kNotLoggedOn);
 }
 
@@ -61,6 +59,12 @@ const Bytes& TrafficMonitor::ScreenName() const {
 
 void TrafficMonitor::SetTitleListener(std::function<void(const std::string&)> listener) {
   titleListener_ = std::move(listener);
+}
+
+const TrafficMonitor::ConnectionCaptures* TrafficMonitor::CapturesOf(
+    ConnectionId connection) const {
+  const auto found = captures_.find(connection);
+  return found == captures_.end() ? nullptr : &found->second;
 }
 
 void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
@@ -92,47 +96,82 @@ void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
 
 void TrafficMonitor::FrameFromClient(SlotIndex slot, Bytes& frame) {
   if (frame.size() >= kSnacKeyMinFrameSize) {
-    if (SnacKey(frame) == kSnacSetUserInfo) InspectSetUserInfo(slot, frame);
-    ApplyFakeAway(frame);
+    if (SnacKey(frame) == kSnacSetUserInfo) {
+      InspectSetUserInfo(slot, frame);
+    } else {
+      ApplyTypedCommand(slot, frame);
+    }
   }
   relay_.SendFrame(Toward::kServer, slot, frame);
 }
 
 void TrafficMonitor::InspectSetUserInfo(SlotIndex slot, Bytes& frame) {
   activeSlot_ = slot;
+  DropClosedConnections();
+  const BytesView chain = SnacData(frame);
   // Presence of the profile TLV is what matters, not its text: a profile may well read "<none>".
-  if (!LocateTLV(kTlvProfile, SnacData(frame))) {
-    capturedAway_ = frame;
-    frame = ComposeCapturedAway();
-    awayRewritten_ = true;
-  } else {
-    capturedProfile_ = frame;
-    frame = ComposeProfileFrame(capturedProfile_, composer_);
-    profileRewritten_ = true;
+  if (LocateTLV(kTlvProfile, chain)) {
+    Capture capture{frame, true, ComposeProfileFrame(frame, composer_)};
+    frame = capture.lastSent;
+    if (ConnectionCaptures* connection = CapturesIn(slot)) connection->profile = std::move(capture);
+    return;
   }
+  const auto away = LocateTLV(kTlvAwayText, chain);
+  if (!away) return;  // neither a profile nor an away message (capabilities ...): as sent
+  if (away->value.empty()) {
+    // The client comes back: its return goes as sent, and no away message follows it.
+    EndAwayCapture(slot);
+    return;
+  }
+  Capture capture{frame, true, ComposeAwayFrame(frame, composer_, settings_)};
+  frame = capture.lastSent;
+  if (ConnectionCaptures* connection = CapturesIn(slot)) connection->away = std::move(capture);
 }
 
-void TrafficMonitor::ApplyFakeAway(Bytes& frame) {
-  if (frame.find(kAwayCommandAfterTag) != Bytes::npos) {
-    // Without a whole body the frame goes on as sent.
-    const std::size_t start = frame.find(kHtmlStart);
-    if (start == Bytes::npos) return;
-    const std::size_t end = frame.find(kHtmlEnd, start);
-    if (end == Bytes::npos) return;
-    const BytesView body = BytesView(frame).substr(start, end + kHtmlEnd.size() - start);
-    const Bytes html = ReplaceAll(body, kAwayCommand, "");
-    const BytesView mime = AwayMimeFor(html);
-    if (!AwaySnacFitsFrame(mime, html)) return;
-    Bytes away(Slice(frame, 0, kFlapHeaderSize));
-    away += MakeAwaySNAC(mime, html);
-    frame = std::move(away);
-    log_.ListAdd(kFakeAwayEvent);
-  } else if (frame.find(kReturnCommandAfterTag) != Bytes::npos) {
-    Bytes back(Slice(frame, 0, kFlapHeaderSize));
-    back += MakeAwaySNAC({}, {});
-    frame = std::move(back);
+void TrafficMonitor::ApplyTypedCommand(SlotIndex slot, Bytes& frame) {
+  const std::optional<Bytes> text = InstantMessageText(frame);
+  if (!text) return;
+  const std::optional<TypedCommand> command = ReadTypedCommand(*text);
+  if (!command) return;
+  // The set-user-information frame takes the message's place in the stream.
+  Bytes replacement(Slice(frame, 0, kFlapHeaderSize));
+  if (command->kind == TypedCommand::Kind::kReturn) {
+    replacement += MakeAwaySNAC({}, {});
+    frame = std::move(replacement);
+    EndAwayCapture(slot);
     log_.ListAdd(kFakeReturnEvent);
+    return;
   }
+  const BytesView mime = AwayMimeFor(command->awayText);
+  if (!AwaySnacFitsFrame(mime, command->awayText)) return;  // goes as typed
+  replacement += MakeAwaySNAC(mime, command->awayText);
+  DropClosedConnections();
+  // Kept like an away message the client set, so that the updates keep it current.
+  Capture capture{replacement, true, ComposeAwayFrame(replacement, composer_, settings_)};
+  frame = capture.lastSent;
+  if (ConnectionCaptures* connection = CapturesIn(slot)) connection->away = std::move(capture);
+  log_.ListAdd(kFakeAwayEvent);
+}
+
+TrafficMonitor::ConnectionCaptures* TrafficMonitor::CapturesIn(SlotIndex slot) {
+  const ConnectionId connection = relay_.ClientConnection(slot);
+  if (connection == 0) return nullptr;
+  ConnectionCaptures& captures = captures_[connection];
+  captures.slot = slot;
+  return &captures;
+}
+
+void TrafficMonitor::EndAwayCapture(SlotIndex slot) {
+  const auto found = captures_.find(relay_.ClientConnection(slot));
+  if (found == captures_.end()) return;
+  found->second.away.reset();
+  if (!found->second.profile) captures_.erase(found);
+}
+
+void TrafficMonitor::DropClosedConnections() {
+  std::erase_if(captures_, [this](const auto& entry) {
+    return relay_.ClientConnection(entry.second.slot) != entry.first;
+  });
 }
 
 void TrafficMonitor::BytesFromServer(SlotIndex slot, std::uint16_t, Bytes& data) {
@@ -147,42 +186,53 @@ void TrafficMonitor::RelayEvent(SlotIndex slot, const std::string& text) {
   log_.ListAdd(RelayEventLine(slot, text));
 }
 
-Bytes TrafficMonitor::ComposeCapturedAway() {
-  return ComposeAwayFrame(capturedAway_, composer_, settings_);
-}
-
 void TrafficMonitor::RunTimedUpdates() {
-  if (!capturedProfile_.empty()) UpdateProfile();
-  if (!capturedAway_.empty()) UpdateAway();
-}
-
-void TrafficMonitor::UpdateProfile() {
-  if (!capturedProfile_.empty() && settings_.Enabled() && settings_.ProfileUpdates()) {
-    profileRewritten_ = true;
-    log_.ListAdd(kProfileUpdatedEvent);
-    Bytes frame = ComposeProfileFrame(capturedProfile_, composer_);
-    relay_.SendFrame(Toward::kServer, activeSlot_, frame);
-  } else if (profileRewritten_) {
-    // The update was turned off: the client's own profile goes back once.
-    log_.ListAdd(kProfileUpdatedEvent);
-    Bytes frame = capturedProfile_;
-    relay_.SendFrame(Toward::kServer, activeSlot_, frame);
-    profileRewritten_ = false;
+  DropClosedConnections();
+  std::vector<ConnectionId> connections;
+  connections.reserve(captures_.size());
+  for (const auto& entry : captures_) connections.push_back(entry.first);
+  // Looked up afresh before each update, in case sending ends a capture.
+  for (const ConnectionId connection : connections) {
+    auto found = captures_.find(connection);
+    if (found != captures_.end() && found->second.profile) UpdateProfile(found->second);
+    found = captures_.find(connection);
+    if (found != captures_.end() && found->second.away) UpdateAway(found->second);
   }
 }
 
-void TrafficMonitor::UpdateAway() {
-  if (settings_.Enabled() && settings_.AwayUpdates() && !capturedAway_.empty()) {
-    awayRewritten_ = true;
-    log_.ListAdd(kAwayUpdatedEvent);
-    Bytes frame = ComposeCapturedAway();
-    relay_.SendFrame(Toward::kServer, activeSlot_, frame);
-  } else if (awayRewritten_) {
-    log_.ListAdd(kAwayUpdatedEvent);
-    Bytes frame = capturedAway_;
-    relay_.SendFrame(Toward::kServer, activeSlot_, frame);
-    awayRewritten_ = false;
+void TrafficMonitor::UpdateProfile(ConnectionCaptures& connection) {
+  Capture& capture = *connection.profile;
+  if (settings_.Enabled() && settings_.ProfileUpdates()) {
+    capture.rewritten = true;
+    SendUpdate(connection.slot, capture, ComposeProfileFrame(capture.frame, composer_),
+               kProfileUpdatedEvent);
+  } else if (capture.rewritten) {
+    // The update was turned off: the client's own profile goes back once, without tokens.
+    capture.rewritten = false;
+    SendUpdate(connection.slot, capture, TokenFreeProfileFrame(capture.frame, composer_),
+               kProfileUpdatedEvent);
   }
+}
+
+void TrafficMonitor::UpdateAway(ConnectionCaptures& connection) {
+  Capture& capture = *connection.away;
+  if (settings_.Enabled() && settings_.AwayUpdates()) {
+    capture.rewritten = true;
+    SendUpdate(connection.slot, capture, ComposeAwayFrame(capture.frame, composer_, settings_),
+               kAwayUpdatedEvent);
+  } else if (capture.rewritten) {
+    capture.rewritten = false;
+    SendUpdate(connection.slot, capture, TokenFreeAwayFrame(capture.frame, composer_),
+               kAwayUpdatedEvent);
+  }
+}
+
+void TrafficMonitor::SendUpdate(SlotIndex slot, Capture& capture, Bytes frame,
+                                std::string_view event) {
+  if (settings_.SendOnChange() && SameFrameContent(frame, capture.lastSent)) return;
+  log_.ListAdd(event);
+  relay_.SendFrame(Toward::kServer, slot, frame);
+  capture.lastSent = std::move(frame);
 }
 
 }  // namespace quorvel

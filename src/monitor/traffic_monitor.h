@@ -1,10 +1,15 @@
 #pragma once
 // The host of the relay's events: reads server traffic (screen name, buddies), captures and
-// rewrites the client's profile and away frames, turns ".a "/".b" messages into a fake away, and
-// runs the periodic profile and away updates.
+// rewrites each client connection's profile and away frames, turns the ".a text" and ".b"
+// commands typed into instant messages into an away message and a return, and runs the periodic
+// profile and away updates on the connections that set them.
 
+#include <cstddef>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "media/composer.h"
 #include "media/format_settings.h"
@@ -16,6 +21,19 @@ namespace quorvel {
 
 class TrafficMonitor : public RelayHost {
  public:
+  // A profile or away message that a client connection set, kept as the template of its updates.
+  struct Capture {
+    Bytes frame;             // as the client sent it (for ".a text", the away frame made of it)
+    bool rewritten = false;  // a text composed by the program may stand at the server
+    Bytes lastSent;          // the frame last sent for it on its connection
+  };
+  // What one client connection set. Its captures end with the connection.
+  struct ConnectionCaptures {
+    SlotIndex slot = 0;
+    std::optional<Capture> profile;
+    std::optional<Capture> away;
+  };
+
   TrafficMonitor(RelayControl& relay, Composer& composer, const UpdateSettings& settings,
                  EventLog& log);
 
@@ -26,12 +44,14 @@ class TrafficMonitor : public RelayHost {
   void BytesFromServer(SlotIndex slot, std::uint16_t port, Bytes& data) override;
   void RelayEvent(SlotIndex slot, const std::string& text) override;
 
-  // One tick of the update timer: the profile update, then the away update, each sending the
-  // composed frame (or, once the update was turned off, the client's own frame) to the server.
+  // One tick of the update timer: on every client connection still open that set a profile or
+  // an away message, the profile update, then the away update, each sending the composed frame
+  // (or, once the update was turned off, the client's own text without tokens). With
+  // SendOnChange(), a frame equal to the last one sent for it stays back. The captures of
+  // connections that have closed end here.
   void RunTimedUpdates();
 
-  // Start-up: both rewritten flags cleared, the captured profile emptied, the screen name set to
-  // "[ Not Logged On ]".
+  // Start-up: every capture dropped, the screen name set to "[ Not Logged On ]".
   void ResetForStartUp();
 
   // The slot of the latest set-user-information frame (0 before any).
@@ -41,21 +61,24 @@ class TrafficMonitor : public RelayHost {
   // Called with the new window title (" [ name ] - Quorvel") whenever a login reply arrives.
   void SetTitleListener(std::function<void(const std::string&)> listener);
 
-  // The capture state: the client's latest profile frame and latest other set-user-information
-  // frame, as sent; whether a composed profile or away message may stand at the server.
-  const Bytes& CapturedProfile() const { return capturedProfile_; }
-  const Bytes& CapturedAway() const { return capturedAway_; }
-  bool ProfileRewritten() const { return profileRewritten_; }
-  bool AwayRewritten() const { return awayRewritten_; }
+  // The captures of the client connection `connection`; nothing when it set none, or they ended.
+  const ConnectionCaptures* CapturesOf(ConnectionId connection) const;
+  // How many client connections hold captures.
+  std::size_t CapturingConnections() const { return captures_.size(); }
 
  private:
   void InspectSetUserInfo(SlotIndex slot, Bytes& frame);
-  void ApplyFakeAway(Bytes& frame);
-  // The frame to send in place of the captured away frame (the capture itself when there is
-  // nothing to compose).
-  Bytes ComposeCapturedAway();
-  void UpdateProfile();
-  void UpdateAway();
+  void ApplyTypedCommand(SlotIndex slot, Bytes& frame);
+  // The captures of the connection now in `slot`, made when it has none; nullptr when the slot
+  // holds no connection.
+  ConnectionCaptures* CapturesIn(SlotIndex slot);
+  void EndAwayCapture(SlotIndex slot);
+  void DropClosedConnections();
+  void UpdateProfile(ConnectionCaptures& connection);
+  void UpdateAway(ConnectionCaptures& connection);
+  // Sends `frame` for `capture` on `slot` and logs `event`, unless SendOnChange() holds and the
+  // frame is the one last sent for it.
+  void SendUpdate(SlotIndex slot, Capture& capture, Bytes frame, std::string_view event);
 
   RelayControl& relay_;
   Composer& composer_;
@@ -63,10 +86,7 @@ class TrafficMonitor : public RelayHost {
   EventLog& log_;
   std::function<void(const std::string&)> titleListener_;
 
-  Bytes capturedProfile_;
-  Bytes capturedAway_;
-  bool profileRewritten_ = false;
-  bool awayRewritten_ = false;
+  std::map<ConnectionId, ConnectionCaptures> captures_;
   SlotIndex activeSlot_ = 0;
   Bytes screenName_;
 };

@@ -10,7 +10,10 @@ MonitorSession::MonitorSession(RelayControl& proxy, MediaPlayer& player, const P
     : settings_(prefs),
       composer_(player, settings_),
       monitor_(proxy, composer_, settings_, log_),
-      print_(std::move(print)) {
+      print_(std::move(print)),
+      playerChanges_(player, [this] {
+        if (timer_.isActive()) monitor_.RunTimedUpdates();
+      }) {
   log_.SetObserver(this);
   monitor_.SetTitleListener([this](const std::string& title) {
     if (print_) print_(title);

@@ -1,7 +1,8 @@
 #pragma once
 // The traffic monitor as the headless front end runs it: the monitor with its event log, composing
 // with the settings of a Preferences value, and the update timer, which stops when the event loop
-// ends so that no update goes out while the connections close.
+// ends so that no update goes out while the connections close. While the timer runs, a change
+// the player tells of runs the updates at once.
 
 #include <QTimer>
 #include <functional>
@@ -11,6 +12,7 @@
 #include "media/media_player.h"
 #include "monitor/event_log.h"
 #include "monitor/traffic_monitor.h"
+#include "session/player_change_updates.h"
 #include "settings/preferences.h"
 #include "settings/preferences_settings.h"
 
@@ -28,6 +30,8 @@ class MonitorSession : private EventLogObserver {
 
   // The host of the relay's events.
   RelayHost& Host() { return monitor_; }
+  // The event log, whose changes are printed.
+  EventLog& Log() { return log_; }
 
   // Ticks every `ms` milliseconds; 0 (or less) stops the ticks.
   void SetInterval(int ms);
@@ -44,6 +48,7 @@ class MonitorSession : private EventLogObserver {
   TrafficMonitor monitor_;
   QTimer timer_;
   std::function<void(const std::string&)> print_;
+  PlayerChangeUpdates playerChanges_;
 };
 
 }  // namespace quorvel

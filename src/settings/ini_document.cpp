@@ -19,6 +19,16 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(kBlanks) == BytesView::npos;
 }
 
+// The value as it stands between '=' and the end of its line: reading drops blanks around a value
+// and one pair of enclosing quotes, so a value that has either is written between double quotes.
+Bytes StoredValue(std::string_view value) {
+  const bool blanksAround = TrimBlanks(value) != value;
+  const bool enclosed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+  if (blanksAround || enclosed) return "\"" + Bytes(value) + "\"";
+  return Bytes(value);
+}
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -133,6 +143,15 @@ std::size_t IniDocument::SectionEnd(std::size_t header) const {
   return i;
 }
 
+std::string_view IniDocument::ValueOn(std::size_t index, const Parsed& parsed) const {
+  std::string_view value = TrimBlanks(std::string_view(lines_[index].text).substr(parsed.valuePos));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 std::optional<Bytes> IniDocument::Get(std::string_view section, std::string_view key) const {
   const std::size_t header = FindSection(section);
   if (header == lines_.size()) {
@@ -142,12 +161,7 @@ std::optional<Bytes> IniDocument::Get(std::string_view section, std::string_view
   for (std::size_t i = header + 1; i < end; ++i) {
     const Parsed parsed = Classify(i);
     if (parsed.kind == Kind::kKey && EqualsIgnoringCase(parsed.name, key)) {
-      std::string_view value = TrimBlanks(std::string_view(lines_[i].text).substr(parsed.valuePos));
-      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-          value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-      }
-      return Bytes(value);
+      return Bytes(ValueOn(i, parsed));
     }
   }
   return std::nullopt;
@@ -186,7 +200,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
       Terminate(lines_.size() - 1);
     }
     lines_.push_back(Line{"[" + Bytes(section) + "]", eol_});
-    lines_.push_back(Line{Bytes(key) + "=" + Bytes(value), eol_});
+    lines_.push_back(Line{Bytes(key) + "=" + StoredValue(value), eol_});
     return true;
   }
 
@@ -195,8 +209,9 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
   for (std::size_t i = header + 1; i < end; ++i) {
     const Parsed parsed = Classify(i);
     if (parsed.kind == Kind::kKey && EqualsIgnoringCase(parsed.name, key)) {
-      Bytes& text = lines_[i].text;
-      text.replace(parsed.valuePos, Bytes::npos, value);
+      if (ValueOn(i, parsed) != value) {
+        lines_[i].text.replace(parsed.valuePos, Bytes::npos, StoredValue(value));
+      }
       return true;
     }
     if (!IsBlank(lines_[i].text)) {
@@ -205,7 +220,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
   }
   Terminate(lastFilled);
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastFilled + 1),
-                Line{Bytes(key) + "=" + Bytes(value), eol_});
+                Line{Bytes(key) + "=" + StoredValue(value), eol_});
   return true;
 }
 

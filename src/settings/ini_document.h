@@ -10,7 +10,10 @@
 // than once only the first such section is used, and within it the first line of a key.
 //
 // Writing: a key's value is replaced on the line where it stands (the key as spelled in the file
-// and its '=' are kept); a new key goes after the last non-blank line of its section; a new
+// and its '=' are kept), unless it already reads as the new value, which leaves the line as it is;
+// a value that reading would change (blanks around it, or a pair of enclosing quotes) is written
+// between double quotes, which reading drops again; a new key goes after the last non-blank line
+// of its section; a new
 // section goes at the end of the file. Lines keep their own line endings; added lines use the
 // ending of the file's first line (CR LF for a file that has none yet). A UTF-8 byte order mark
 // at the start of the file is kept and not taken as part of the first line.
@@ -55,6 +58,8 @@ class IniDocument {
   };
 
   Parsed Classify(std::size_t index) const;
+  // The value of the key line at `index`, as reading gives it.
+  std::string_view ValueOn(std::size_t index, const Parsed& parsed) const;
   // The index of the first section header named `section`, or lines_.size().
   std::size_t FindSection(std::string_view section) const;
   // One past the last line of the section whose header is at `header`.

@@ -4,6 +4,7 @@
 // --now-playing.
 
 #include "media/format_settings.h"
+#include "media/media_player.h"
 #include "settings/preferences.h"
 
 namespace quorvel {
@@ -23,9 +24,14 @@ class PreferencesSettings : public FormatSettings, public UpdateSettings {
   bool ProfileUpdates() const override { return prefs_.profileUpdates == 1; }
   bool AwayUpdates() const override { return prefs_.awayUpdates == 1; }
   bool AwayUsesBlock() const override { return !prefs_.awayUsesOwnMessage; }
+  bool SendOnChange() const override { return prefs_.sendOnChange; }
 
  private:
   const Preferences& prefs_;
 };
+
+// The media player's choice that `prefs` stores: the preferred name without the blanks around it
+// (the first name, should several be typed), and the names of the ignore list.
+PlayerChoice PlayerChoiceOf(const Preferences& prefs);
 
 }  // namespace quorvel

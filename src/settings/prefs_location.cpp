@@ -9,8 +9,9 @@
 namespace quorvel {
 namespace {
 
-// Creating a file is the one test of writability that holds everywhere: permission bits say
-// nothing for the superuser or on a read-only mount, and little on Windows.
+// Saving replaces the file with a new one made in its folder, so the folder must take a new file.
+// Creating one is the one test of that which holds everywhere: permission bits say nothing for
+// the superuser or on a read-only mount, and little on Windows.
 bool CanCreateFileIn(const QString& dir) {
   QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".quorvel-probe-XXXXXX")));
   return probe.open();
@@ -18,21 +19,25 @@ bool CanCreateFileIn(const QString& dir) {
 
 }  // namespace
 
-QString ChoosePrefsPath(const QString& overridePath, const QString& programDir,
-                        const QString& configDir) {
+PrefsLocation ChoosePrefsLocation(const QString& overridePath, const QString& programDir,
+                                  const QString& configDir) {
   if (!overridePath.isEmpty()) {
-    return QFileInfo(overridePath).absoluteFilePath();
+    return {QFileInfo(overridePath).absoluteFilePath(), {}};
   }
   const QString beside = QDir(programDir).filePath(QLatin1String(kPrefsFileName));
-  if (QFileInfo::exists(beside) || CanCreateFileIn(programDir)) {
-    return beside;
+  const QFileInfo besideInfo(beside);
+  const bool besideExists = besideInfo.exists() || besideInfo.isSymLink();
+  if (besideExists && besideInfo.isFile() && besideInfo.isWritable() &&
+      CanCreateFileIn(programDir)) {
+    return {beside, {}};
   }
-  return QDir(configDir).filePath(QLatin1String(kPrefsFileName));
+  return {QDir(configDir).filePath(QLatin1String(kPrefsFileName)),
+          besideExists ? beside : QString()};
 }
 
-QString PrefsPath(const QString& overridePath) {
-  return ChoosePrefsPath(overridePath, QCoreApplication::applicationDirPath(),
-                         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+PrefsLocation FindPrefsLocation(const QString& overridePath) {
+  return ChoosePrefsLocation(overridePath, QCoreApplication::applicationDirPath(),
+                             QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #include "settings/prefs_store.h"
 
+#include <QFileInfo>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,30 +9,51 @@
 #include "settings/settings_table.h"
 
 namespace quorvel {
+namespace {
+
+bool SomethingAt(const QString& path) {
+  const QFileInfo info(path);
+  return info.exists() || info.isSymLink();
+}
+
+}  // namespace
+
+QString PrefsStore::SourcePath() const {
+  if (!seedPath_.isEmpty() && !SomethingAt(path_) && SomethingAt(seedPath_)) return seedPath_;
+  return path_;
+}
+
+bool PrefsStore::Check() const {
+  std::string error;
+  if (ReadIniDocument(SourcePath(), &error)) return true;
+  ReportSettingsProblem(error);
+  return false;
+}
 
 Preferences PrefsStore::Load() {
   Preferences prefs;
-  fileFound_ = FileExists(path_);
-  if (!fileFound_) {
+  const QString source = SourcePath();
+  std::string error;
+  const std::optional<IniDocument> ini = ReadIniDocument(source, &error, &fileFound_);
+  if (!ini) {
+    fileFound_ = false;
+    ReportSettingsProblem(error + "; using the default settings");
     return prefs;
   }
-  std::string error;
-  const std::optional<IniDocument> ini = ReadIniDocument(path_, &error);
-  if (!ini) {
-    ReportSettingsProblem(error + "; using the default settings");
+  if (!fileFound_) {
     return prefs;
   }
   std::vector<std::string> refused;
   LoadSettings(*ini, prefs, &refused);
   for (const std::string& warning : refused) {
-    ReportSettingsProblem(path_.toStdString() + ": " + warning);
+    ReportSettingsProblem(source.toStdString() + ": " + warning);
   }
   return prefs;
 }
 
 bool PrefsStore::Save(const Preferences& prefs) {
   std::string error;
-  std::optional<IniDocument> ini = ReadIniDocument(path_, &error);
+  std::optional<IniDocument> ini = ReadIniDocument(SourcePath(), &error);
   if (!ini) {
     ReportSettingsProblem(error + "; settings not saved");
     return false;

@@ -12,6 +12,8 @@ using K = SettingKind;
 using M = MediaField;
 constexpr std::string_view kKavo = kKavoSection;
 constexpr std::string_view kPrefs = kPrefsSection;
+// Keys that files written by older versions lack.
+constexpr SaveRule kNew = SaveRule::kWhenHeldOrChanged;
 
 // The Replace Continued block at first start: how to use it.
 constexpr std::string_view kHelpBlock =
@@ -20,7 +22,7 @@ constexpr std::string_view kHelpBlock =
     ":: %a - %s ::<BR>:: %p - %t // %x ::<BR>";
 
 // In save order; the last column is the step in the load order.
-constexpr std::array<Setting, 40> kSettings = {{
+constexpr std::array<Setting, 49> kSettings = {{
     {kKavo, "repBufferCheck", K::kCheck, "0", {&Preferences::bufferOn}, 35},
     {kKavo, "repBufferText", K::kText, "Text1", {&Preferences::bufferText}, 36},
     {kKavo, "replaceII", K::kText, "What You Want Replaced", {&Preferences::blockToken}, 6},
@@ -58,12 +60,23 @@ constexpr std::array<Setting, 40> kSettings = {{
     {kKavo, "statusF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kStatus}, 32},
     {kKavo, "updateT", K::kSpin, "27767", {&Preferences::intervalSpin}, 34},  // 5000 ms
     {kKavo, "act", K::kAct, "1", {&Preferences::enabled}, 0},
-    {kPrefs, "port", K::kPort, "3131", {&Preferences::port}, 37},
-    {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimizeToTray}, 38},
+    // The album's Replace row. After the keys that older files already hold.
+    {kKavo, "album", K::kText, "%l", {&FieldPrefs::token, M::kAlbum}, 37, kNew},
+    {kKavo, "albumF", K::kCase, "0", {&FieldPrefs::caseIndex, M::kAlbum}, 38, kNew},
+    {kKavo, "albumN", K::kText, "0", {&FieldPrefs::length, M::kAlbum}, 39, kNew},
+    {kKavo, "albumW", K::kText, "_", {&FieldPrefs::pad, M::kAlbum}, 40, kNew},
+    {kKavo, "albumJ", K::kText, "Center", {&FieldPrefs::justification, M::kAlbum}, 41, kNew},
+    {kPrefs, "port", K::kPort, "3131", {&Preferences::port}, 42},
+    {kPrefs, "minimize", K::kCheck, "1", {&Preferences::minimizeToTray}, 43},
     // The listener's address: never every interface by default. After the keys that older files
     // already hold.
-    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 39,
-     SaveRule::kWhenHeldOrChanged},
+    {kPrefs, "bind", K::kBind, "127.0.0.1", {&Preferences::bindAddress}, 44, kNew},
+    // The timer sends a profile or away frame only when it differs from the last one sent.
+    {kPrefs, "sendOnChange", K::kTrueFalse, "True", {&Preferences::sendOnChange}, 45, kNew},
+    // The media player read when several are present, and those never read.
+    {kPrefs, "player", K::kText, "", {&Preferences::player}, 46, kNew},
+    {kPrefs, "ignorePlayers", K::kText, "", {&Preferences::ignorePlayers}, 47, kNew},
+    {kPrefs, "autostart", K::kTrueFalse, "False", {&Preferences::autostart}, 48, kNew},
 }};
 
 constexpr auto kLoadOrder = [] {
@@ -99,6 +112,7 @@ constexpr bool KindFitsMember(const Setting& setting) {
     case K::kSpin:
       return Holds<int>(setting.field);
     case K::kAwayPref:
+    case K::kTrueFalse:
       return Holds<bool>(setting.field);
   }
   return false;
@@ -206,6 +220,8 @@ const Setting* FindSetting(const SettingField& field) {
 
 std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& setting,
                                             const std::optional<Bytes>& text) {
+  // A file from before the key existed keeps its default, and so saves without it.
+  if (!text && setting.save == SaveRule::kWhenHeldOrChanged) return std::nullopt;
   const Bytes value = text.value_or(Bytes());
   switch (setting.kind) {
     case K::kText:
@@ -220,6 +236,15 @@ std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& s
     case K::kAwayPref:
       ValueOf<bool>(prefs, setting.field) = value == "True";
       return std::nullopt;
+    case K::kTrueFalse: {
+      if (!text) return std::nullopt;
+      bool& flag = ValueOf<bool>(prefs, setting.field);
+      if (value != "True" && value != "False") {
+        return Refusal(setting, value, "True or False", flag ? "True" : "False");
+      }
+      flag = value == "True";
+      return std::nullopt;
+    }
     case K::kBind: {
       if (!text) return std::nullopt;
       std::string& address = ValueOf<std::string>(prefs, setting.field);
@@ -263,6 +288,7 @@ Bytes SettingText(const Preferences& prefs, const Setting& setting) {
       return ReplaceAll(block, "\r", kStoredLineBreak);
     }
     case K::kAwayPref:
+    case K::kTrueFalse:
       return ValueOf<bool>(prefs, setting.field) ? "True" : "False";
     case K::kCheck:
     case K::kAct:
@@ -304,15 +330,16 @@ void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::s
   }
 }
 
+bool SavesSetting(const Setting& setting, BytesView text, const IniDocument& ini) {
+  return setting.save == SaveRule::kAlways || text != setting.defaultText ||
+         ini.Get(setting.section, setting.key).has_value();
+}
+
 void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
   for (const Setting& setting : kSettings) {
     const Bytes text = SettingText(prefs, setting);
-    if (setting.save == SaveRule::kWhenHeldOrChanged && text == setting.defaultText &&
-        !ini.Get(setting.section, setting.key)) {
-      continue;
-    }
-    if (!ini.Set(setting.section, setting.key, text) &&
-        problems != nullptr) {
+    if (!SavesSetting(setting, text, ini)) continue;
+    if (!ini.Set(setting.section, setting.key, text) && problems != nullptr) {
       problems->push_back("[" + std::string(setting.section) + "] " + std::string(setting.key) +
                           ": the value holds a line break and cannot be stored; not changed");
     }

@@ -29,15 +29,16 @@ inline constexpr std::string_view kPrefsSection = "prefs";
 
 // How a setting's text is written and read back.
 enum class SettingKind {
-  kText,      // the text as it stands
-  kBlock,     // the Replace Continued block: line breaks stored as "<BR>"
-  kCheck,     // check box value 0 to 2 in decimal
-  kAct,       // check box value; checked on load only by exactly "1"
-  kAwayPref,  // "True" or "False"; only exactly "True" loads as true
-  kCase,      // list position -1 to 3 in decimal
-  kSpin,      // spin position 0 to 32767 in decimal
-  kPort,      // a port 1 to 65535, kept as typed
-  kBind,      // an address; a missing or empty key keeps the current one
+  kText,       // the text as it stands
+  kBlock,      // the Replace Continued block: line breaks stored as "<BR>"
+  kCheck,      // check box value 0 to 2 in decimal
+  kAct,        // check box value; checked on load only by exactly "1"
+  kAwayPref,   // "True" or "False"; only exactly "True" loads as true
+  kTrueFalse,  // "True" or "False"; a missing key or any other text keeps the current value
+  kCase,       // list position -1 to 3 in decimal
+  kSpin,       // spin position 0 to 32767 in decimal
+  kPort,       // a port 1 to 65535, kept as typed
+  kBind,       // an address; a missing or empty key keeps the current one
 };
 
 // Where a setting's value lives in Preferences: a member of its own, or one column of a media
@@ -99,8 +100,9 @@ auto& ValueOf(P& prefs, const SettingField& field) {
 }
 
 // Stores the file's text for `setting` (nothing: the key is missing) in `prefs`. A missing text
-// key stores the empty text; a missing numeric key, and a text that is not a whole number in the
-// key's range, keep the current value. Returns a description of a refused value, or nothing.
+// key stores the empty text; a missing numeric key, a missing key that older files lack
+// (SaveRule::kWhenHeldOrChanged), and a text that is not a whole number in the key's range, keep
+// the current value. Returns a description of a refused value, or nothing.
 std::optional<std::string> ApplySettingText(Preferences& prefs, const Setting& setting,
                                             const std::optional<Bytes>& text);
 
@@ -118,6 +120,10 @@ std::optional<std::uint16_t> ParsePort(std::string_view text);
 // Reads every setting of `ini` into `prefs` in load order. Refused values are appended to
 // `warnings`. Call it only when the file exists: the defaults hold otherwise.
 void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings);
+
+// Whether saving writes `text` for `setting` into `ini`: always, but for a key that older files
+// lack, which is written only where `ini` holds it or `text` differs from the default.
+bool SavesSetting(const Setting& setting, BytesView text, const IniDocument& ini);
 
 // Writes every setting of `prefs` into `ini` in save order, each key where it stands or appended.
 // A value that cannot be stored leaves the key as it was and is appended to `problems`.

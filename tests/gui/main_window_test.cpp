@@ -1,6 +1,7 @@
-// The main window's reactions, starting and shutting down, driven as a user and the program drive
-// them. The fixture stands in for the relay, the monitor and the settings file, and notes what
-// they are told in one journal, so that the order of the steps shows.
+// The main window's reactions, status, tray menu, starting and shutting down, driven as a user and
+// the program drive them. The fixture stands in for the relay, the monitor, the settings file and
+// the media player, and notes what they are told in one journal, so that the order of the steps
+// shows.
 
 #include "gui/main_window.h"
 
@@ -9,8 +10,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,46 +24,82 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <fstream>
 #include <functional>
 #include <memory>
 
 #include "gui/url_recorder.h"
+#include "gui/window_front_end.h"
+#include "media/fake_media.h"
+#include "settings/original_prefs.h"
+#include "session/player_change_updates.h"
 #include "settings/preferences_settings.h"
+#include "settings/prefs_store.h"
 #include "settings/settings_table.h"
 
 namespace quorvel::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// The media player: answers with `playing`, lists `present`, keeps the choice and the watch.
+struct StatusPlayer : FakePlayer {
+  PlayerSnapshot Query() override { return playing; }
+  std::string Describe() const override { return "fake player"; }
+  PlayerSnapshot playing{true, Track{"Band", "Tune"}, kPlayPlaying, 1000, 200};
+};
 
 struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   // Builds a fresh window and starts it with `file` (tests call it again to start over).
-  void SetUp() override {
+  void SetUp() override { Restart(); }
+  // `beforeStart` runs between building the window and starting it.
+  void Restart(const std::function<void(MainWindow&)>& beforeStart = {}) {
+    follow.reset();
     window.reset();
     window = std::make_unique<MainWindow>(log);
     window->SetTrayAvailability([this] { return trayAvailable; });
     window->Attach(*this, *this, *this);
+    window->AttachPlayer(player);
+    follow = FollowPlayer(*window, player);
+    if (beforeStart) beforeStart(*window);
     window->Start();
   }
 
-  void StartListening(std::uint16_t p) override { journal.push_back("Listen " + std::to_string(p)); }
-  void StopListening() override { journal.push_back("Stop"); }
+  // The relay: a start on `refusedPort` fails as a port in use does.
+  void StartListening(std::uint16_t p) override {
+    journal.push_back("Listen " + std::to_string(p));
+    if (p == refusedPort) {
+      window->RelayEventSeen(0, "Start Listen Failure: The bound address is already in use");
+    } else {
+      listening = p;
+    }
+  }
+  void StopListening() override {
+    journal.push_back("Stop");
+    listening = 0;
+  }
   bool IsClientConnected(SlotIndex index) const override { return index == connectedSlot; }
   ConnectionId ClientConnection(SlotIndex) const override { return 0; }
-  std::uint16_t ListeningPort() const override { return 0; }
-  int ClientCount() const override { return 0; }
+  std::uint16_t ListeningPort() const override { return listening; }
+  int ClientCount() const override { return clients; }
   void SendBytes(Toward, SlotIndex, BytesView) override {}
   void SendFrame(Toward, SlotIndex, Bytes&) override {}
+  // The monitor.
   void ResetForStartUp() override { journal.push_back("Reset"); }
   SlotIndex ActiveSlot() const override { return activeSlot; }
   void RunTimedUpdates() override { ++ticks; }
   void SetTitleListener(std::function<void(const std::string&)> f) override { title = f; }
+  std::string ScreenName() const override { return screenName; }
+  // The settings file.
   std::optional<Preferences> Load() override { return file; }
-  void Save(const Preferences& prefs) override {
+  bool Save(const Preferences& prefs) override {
     journal.push_back(Tray()->isVisible() ? "Save (tray shown)" : "Save (no tray)");
     saved = prefs;
+    return true;
   }
+  QString Location() const override { return QStringLiteral("/home/me/.config/quorvel/prefs.ini"); }
 
   template <class W = QWidget>
   W* Get(const char* name) {
@@ -72,51 +114,98 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   QScrollBar* Spin() { return Get<QScrollBar>("intervalSpin"); }
   QTimer* Timer() { return Get<QTimer>("updateTimer"); }
   QSystemTrayIcon* Tray() { return Get<QSystemTrayIcon>("trayIcon"); }
+  QString Shown(const char* label) { return Get<QLabel>(label)->text(); }
+  QAction* TrayAction(const char* name) {
+    QAction* action = Tray()->contextMenu()->findChild<QAction*>(QLatin1String(name));
+    EXPECT_NE(action, nullptr) << name;
+    return action;
+  }
+  // Types `text` into the port box, replacing what it holds, and presses Enter when asked.
+  void TypePort(const QString& text, bool enter = true) {
+    QLineEdit* port = Edit("portEdit");
+    port->selectAll();
+    if (text.isEmpty()) QTest::keyClick(port, Qt::Key_Backspace);
+    QTest::keyClicks(port, text);
+    if (enter) QTest::keyClick(port, Qt::Key_Return);
+  }
 
   std::vector<std::string> journal;
+  std::uint16_t listening = 0, refusedPort = 0;
+  int clients = 0;
+  std::string screenName = "[ Not Logged On ]";
   SlotIndex activeSlot = 0, connectedSlot = -1;  // no client connected
   int ticks = 0;
   std::function<void(const std::string&)> title;
   std::optional<Preferences> file, saved;
   bool trayAvailable = true;
+  StatusPlayer player;
   EventLog log;
-  std::unique_ptr<MainWindow> window;  // destroyed first: it observes the log
+  std::unique_ptr<MainWindow> window;  // destroyed before the log: it observes the log
+  std::unique_ptr<PlayerChangeUpdates> follow;  // destroyed first: it calls the window
 };
 
-TEST_F(WindowTest, PortBoxRestartsTheListenerForEachPortUnlessTheClientIsConnected) {
+TEST_F(WindowTest, PortBoxRestartsTheListenerOnceEditingFinishesUnlessTheClientIsConnected) {
   journal.clear();
   QLineEdit* port = Edit("portEdit");
-  QTest::keyClick(port, Qt::Key_Backspace);  // "313"
+  TypePort(QStringLiteral("4000"), false);  // typing alone restarts nothing
+  EXPECT_TRUE(journal.empty());
+  EXPECT_EQ(window->Settings().port, "4000");
+  QTest::keyClick(port, Qt::Key_Return);
+  QTest::keyClick(port, Qt::Key_Return);  // the same port again: nothing to do
+  emit port->editingFinished();           // nor when the focus leaves
+  EXPECT_THAT(journal, ElementsAre("Stop", "Listen 4000"));
+  EXPECT_THAT(log.Lines(), ElementsAre("1 x Port Changed"));
+
+  // Text that is no port is refused as it is typed, where it was typed.
   for (const char* text : {"abc", "0", "65536", "-1", " 80", "99999999999", "40 0"}) {
     port->setText(QString::fromLatin1(text));
-    EXPECT_EQ(port->text(), "313") << text;
+    EXPECT_EQ(port->text(), "4000") << text;
   }
   port->setCursorPosition(2);
-  QTest::keyClick(port, Qt::Key_X);  // refused where it was typed
+  QTest::keyClick(port, Qt::Key_X);
   EXPECT_EQ(port->cursorPosition(), 2);
-  EXPECT_EQ(window->Settings().port, "313");
-  port->clear();  // becomes 1100: that nested change restarts first, then the outer one again
+  // An emptied box becomes 1100 when editing finishes.
+  journal.clear();
+  TypePort(QString());
   EXPECT_EQ(port->text(), "1100");
   activeSlot = 3;  // the client's slot is gone: the change goes through
   connectedSlot = 1;
-  port->setText(QStringLiteral("65535"));
+  TypePort(QStringLiteral("65535"));
   connectedSlot = 3;  // while the client is connected a new port waits for the next start
-  port->setText(QStringLiteral("4000"));
-  port->setText(QStringLiteral("4000x"));
-  EXPECT_EQ(port->text(), "4000");
-  port->clear();
-  EXPECT_EQ(window->Settings().port, "");  // kept as typed, for the next start
-  EXPECT_THAT(journal, ElementsAre("Stop", "Listen 313", "Stop", "Listen 1100", "Stop",
-                                   "Listen 1100", "Stop", "Listen 65535"));
-  EXPECT_THAT(log.Lines(), ElementsAre("4 x Port Changed"));
+  TypePort(QStringLiteral("4001"));
+  EXPECT_EQ(window->Settings().port, "4001");
+  EXPECT_THAT(journal, ElementsAre("Stop", "Listen 1100", "Stop", "Listen 65535"));
+  EXPECT_THAT(log.Lines(), ElementsAre("3 x Port Changed"));
+
+  // A port that could not be listened on is tried again on Enter.
+  connectedSlot = -1;
+  refusedPort = 4002;
+  journal.clear();
+  TypePort(QStringLiteral("4002"));
+  refusedPort = 0;
+  QTest::keyClick(port, Qt::Key_Return);
+  EXPECT_THAT(journal, ElementsAre("Stop", "Listen 4002", "Stop", "Listen 4002"));
 
   // Closing while a restart runs (between stopping and starting): the listener stays stopped.
   journal.clear();
-  connectedSlot = -1;
   window->show();
   QMetaObject::invokeMethod(window.get(), &QWidget::close, Qt::QueuedConnection);
-  port->setText(QStringLiteral("4000"));
+  TypePort(QStringLiteral("4003"));
   EXPECT_THAT(journal, ElementsAre("Stop", "Save (tray shown)", "Stop"));
+}
+
+TEST_F(WindowTest, PortFromTheCommandLineIsListenedOnForThisRunAndTheStoredOneSaved) {
+  file = Preferences();
+  file->port = "4000";
+  journal.clear();
+  Restart([](MainWindow& w) { w.ListenForThisRunOn(4567); });
+  EXPECT_THAT(journal, ElementsAre("Reset", "Listen 4567"));
+  EXPECT_TRUE(log.Lines().empty());  // nothing changed while loading
+  EXPECT_EQ(Edit("portEdit")->text(), "4000");
+  EXPECT_THAT(Shown("listenerStatus").toStdString(),
+              HasSubstr("Listening on 127.0.0.1:4567 (--port, for this run only)"));
+  window->Shutdown();
+  EXPECT_EQ(saved->port, "4000");
 }
 
 TEST_F(WindowTest, IntervalBoxAndSpinControlStayTiedAndDriveTheTimer) {
@@ -140,12 +229,22 @@ TEST_F(WindowTest, IntervalBoxAndSpinControlStayTiedAndDriveTheTimer) {
     SCOPED_TRACE(std::string("typed \"") + text + "\"");
     expectInterval(ms, text);
   }
+  // An update asked for by the player runs only while the timer does.
+  ticks = 0;
+  window->RunUpdatesNow();
+  EXPECT_EQ(ticks, 0);
+  expectInterval(1234, "1234");
+  window->RunUpdatesNow();
+  EXPECT_EQ(ticks, 1);
 }
 
 TEST_F(WindowTest, EnableAndAwaySwitchesGovernTheirDependants) {
   // Every control of the page but these follows the enable switch.
-  const QStringList own = {"enableBox",       "trayBox",  "launchBox",      "portLabel",
-                           "launchWhenLabel", "portEdit", "launchPathEdit", "browseButton"};
+  const QStringList own = {"enableBox",        "trayBox",         "launchBox",
+                           "portLabel",        "launchWhenLabel", "portEdit",
+                           "launchPathEdit",   "browseButton",    "autostartBox",
+                           "playerComboLabel", "playerCombo",     "ignorePlayersLabel",
+                           "ignorePlayersEdit"};
   auto expectEnabled = [&](bool on) {
     for (const QWidget* w :
          Get("preferencesPage")->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -208,14 +307,129 @@ TEST_F(WindowTest, MinimisingGoesToTheTrayOnlyWithTheTrayBoxAndANotificationArea
   EXPECT_TRUE(minimise());
   window->showNormal();
   trayAvailable = true;
-  for (const auto reason :
-       {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick}) {
+  for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
     minimise();
-    emit Tray()->activated(QSystemTrayIcon::MiddleClick);
-    EXPECT_FALSE(window->isVisible() || window->isMinimized());  // hidden, at its normal size
+    // The right button opens the menu instead.
+    for (const auto other : {QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context})
+      emit Tray()->activated(other);
+    EXPECT_FALSE(window->isVisible());
     emit Tray()->activated(reason);
-    EXPECT_TRUE(window->isVisible()) << reason;
+    EXPECT_TRUE(window->isVisible() && !window->isMinimized()) << reason;  // at its normal size
   }
+}
+
+TEST_F(WindowTest, TrayMenuShowsSwitchesAndQuitsThroughTheClosingSequence) {
+  window->show();
+  EXPECT_TRUE(TrayAction("enableAction")->isChecked());
+  TrayAction("enableAction")->trigger();
+  EXPECT_EQ(Box("enableBox")->checkState(), Qt::Unchecked);
+  EXPECT_FALSE(window->Settings().enabled);
+  EXPECT_FALSE(Box("profileStatsBox")->isEnabled());  // the box's reaction ran
+  Box("enableBox")->setChecked(true);
+  EXPECT_TRUE(TrayAction("enableAction")->isChecked());
+
+  window->showMinimized();
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(window->isVisible());
+  TrayAction("showAction")->trigger();
+  EXPECT_TRUE(window->isVisible() && !window->isMinimized());
+
+  int shutdowns = 0;
+  QObject::connect(window.get(), &MainWindow::shutDown, [&] { ++shutdowns; });
+  window->hide();  // Quit works from the tray alone
+  journal.clear();
+  TrayAction("quitAction")->trigger();
+  EXPECT_THAT(journal, ElementsAre("Save (tray shown)", "Stop"));
+  EXPECT_EQ(shutdowns, 1);
+}
+
+TEST_F(WindowTest, StatusFollowsTheListenerTheClientsTheScreenNameAndThePlayer) {
+  window->show();
+  auto expect = [this](const char* listener, const char* playerText, const char* tip) {
+    EXPECT_EQ(Shown("listenerStatus").toStdString(), listener);
+    EXPECT_EQ(Shown("playerStatus").toStdString(), playerText);
+    EXPECT_EQ(Tray()->toolTip().toStdString(), tip);
+  };
+  expect("Listening on 127.0.0.1:3131 \u00B7 no client connected \u00B7 not signed on",
+         "Now playing: Band \u2013 Tune (fake player)",
+         "Quorvel: 127.0.0.1:3131 \u00B7 no client connected\nBand \u2013 Tune");
+  EXPECT_THAT(Shown("settingsFileLabel").toStdString(),
+              HasSubstr("/home/me/.config/quorvel/prefs.ini"));
+  EXPECT_EQ(Shown("playerLabel"), "Media player: fake player");
+  EXPECT_EQ(Shown("listeningLabel"), "Listening on: 127.0.0.1:3131");
+
+  // A relay event shows the clients at once; a login reply the screen name.
+  clients = 2;
+  window->RelayEventSeen(1, "Connecting: 192.0.2.7");
+  screenName = "Some Body";
+  title(" [ Some Body ] - Quorvel");
+  EXPECT_EQ(Shown("listenerStatus").toStdString(),
+            "Listening on 127.0.0.1:3131 \u00B7 2 clients connected \u00B7 signed on as Some Body");
+  // Without an event the status catches up within its tick.
+  clients = 1;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] { return Shown("listenerStatus").contains(QStringLiteral("1 client connected")); },
+      5000));
+
+  // The player tells of its changes. Names from outside are never read as markup.
+  player.playing.playStatus = kPlayPaused;
+  player.playing.track->song = "<b>Tune</b>";
+  window->PlayerChanged();
+  EXPECT_EQ(Shown("playerStatus").toStdString(),
+            "Now playing: Band \u2013 <b>Tune</b> (paused) (fake player)");
+  EXPECT_EQ(Get<QLabel>("playerStatus")->textFormat(), Qt::PlainText);
+  EXPECT_THAT(Get("playerStatus")->toolTip().toStdString(), HasSubstr("&lt;b&gt;Tune"));
+  EXPECT_THAT(Tray()->toolTip().toStdString(), HasSubstr("\u2039b\u203ATune\u2039/b\u203A"));
+  player.playing = PlayerSnapshot{};
+  window->PlayerChanged();
+  expect("Listening on 127.0.0.1:3131 \u00B7 1 client connected \u00B7 signed on as Some Body",
+         "Nothing playing: no media player found (fake player)",
+         "Quorvel: 127.0.0.1:3131 \u00B7 1 client connected\nNothing playing");
+
+  // A port that cannot be listened on: why, and what to do.
+  refusedPort = 4000;
+  TypePort(QStringLiteral("4000"));
+  expect(
+      "Not listening on 127.0.0.1:4000: The bound address is already in use. Type another "
+      "port under Preferences and press Enter",
+      "Nothing playing: no media player found (fake player)",
+      "Quorvel: not listening on 127.0.0.1:4000\nNothing playing");
+  EXPECT_NE(Get("listenerStatus")->palette().color(QPalette::WindowText),
+            window->palette().color(QPalette::WindowText));
+  EXPECT_EQ(Shown("listeningLabel"), "Listening on: nothing (not listening)");
+}
+
+TEST_F(WindowTest, ListeningBeyondThisMachineIsWarnedOfEverywhere) {
+  file = Preferences();
+  file->bindAddress = "0.0.0.0";
+  ::testing::internal::CaptureStderr();
+  Restart();
+  const std::string warning =
+      "Warning: listening on 0.0.0.0:3131, not only on this machine: other machines can use this "
+      "proxy";
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr(warning));
+  EXPECT_THAT(log.Lines(), ElementsAre("1 x " + warning));
+  EXPECT_THAT(Shown("listenerStatus").toStdString(), HasSubstr(warning));
+  EXPECT_THAT(Tray()->toolTip().toStdString(), HasSubstr("(open to other machines)"));
+}
+
+TEST_F(WindowTest, EditableComboBoxesKeepTheTextAsTyped) {
+  QComboBox* justify = Combo("artistJustifyCombo");
+  QComboBox* letters = Combo("songCaseCombo");
+  for (QComboBox* combo : {justify, letters}) {
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), combo == justify ? "right" : "upper");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    emit combo->lineEdit()->editingFinished();
+  }
+  EXPECT_EQ(justify->currentText(), "right");
+  EXPECT_EQ(letters->currentText(), "upper");
+  EXPECT_EQ(window->Settings().Field(MediaField::kArtist).justification, "right");
+  EXPECT_EQ(window->Settings().Field(MediaField::kSong).caseIndex, -1);  // no item chosen
+  justify->lineEdit()->selectAll();
+  QTest::keyClicks(justify->lineEdit(), "Right");
+  QTest::keyClick(justify->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(justify->currentIndex(), 2);
 }
 
 // Every setting reads the same from both.
@@ -268,6 +482,7 @@ TEST_F(WindowTest, StartingSetsTheStoredValuesWithTheirReactionsAndClosingSavesT
   p.awayUsesOwnMessage = false;
   p.launchPath = "/opt/im/client";
   p.intervalSpin = kSpinMax - 1000;
+  p.sendOnChange = false;
   p.Field(MediaField::kArtist) = {"[a]", kCaseUpper, "12", "-", "Left"};
   p.Field(MediaField::kSong) = {"[s]", -1, "7", ".", "Right"};
   p.Field(MediaField::kStatus) = {"", kCaseLower, "", "", "Centre"};  // no item: stays as text
@@ -281,9 +496,9 @@ TEST_F(WindowTest, StartingSetsTheStoredValuesWithTheirReactionsAndClosingSavesT
   journal.clear();
   SetUp();
   ExpectSame(window->Settings(), p);
-  // The stored port restarted the listener while the settings loaded; then the start listened.
-  EXPECT_THAT(journal, ElementsAre("Reset", "Stop", "Listen 4000", "Listen 4000"));
-  EXPECT_THAT(log.Lines(), ElementsAre("1 x Port Changed"));
+  // The stored port is listened on once; loading it is no change of port.
+  EXPECT_THAT(journal, ElementsAre("Reset", "Listen 4000"));
+  EXPECT_TRUE(log.Lines().empty());
   EXPECT_EQ(Timer()->interval(), 1000);
   EXPECT_FALSE(Box("profileStatsBox")->isEnabled());
   EXPECT_FALSE(Radio("blockAwayRadio")->isEnabled());
@@ -319,8 +534,66 @@ TEST_F(WindowTest, EveryEditReachesWhatCompositionReadsAtOnce) {
   EXPECT_EQ(settings.Block(), "one\r\ntwo");
   Radio("blockAwayRadio")->setChecked(true);
   EXPECT_TRUE(settings.AwayUsesBlock());
+  EXPECT_TRUE(settings.SendOnChange());
+  Box("sendOnChangeBox")->setChecked(false);
+  EXPECT_FALSE(settings.SendOnChange());
   Box("enableBox")->setChecked(false);
   EXPECT_FALSE(settings.Enabled());
+  EXPECT_FALSE(Box("sendOnChangeBox")->isEnabled());
+}
+
+Bytes ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
+}
+
+// The window over a real prefs.ini: what nobody changed is written back with its own bytes.
+TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+  {
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray::fromStdString(kOriginalPrefs));
+  }
+  PrefsStore store(path);
+  PrefsStoreFile prefsFile(store);
+  // One run of the window with the file: `edit` acts between starting and closing.
+  const auto run = [&](const std::function<void()>& edit) {
+    window.reset();
+    window = std::make_unique<MainWindow>(log);
+    window->Attach(*this, *this, prefsFile);
+    window->Start();
+    if (edit) edit();
+    window->Shutdown();
+  };
+  run([this] {
+    // Bytes that are not UTF-8 are shown as Windows-1252.
+    EXPECT_EQ(Get<QPlainTextEdit>("blockEdit")->document()->toRawText(),
+              "Caf\u00E9:\u00A0\u2029%a - %s\u2029");
+    EXPECT_EQ(Edit("bufferTextEdit")->text(), "\u00AB%a\u00BB");
+    EXPECT_EQ(Edit("launchPathEdit")->text(), "C:\\Programme\\M\u00FCller\\aim.exe");
+    // An edit taken back is no change.
+    Edit("bufferTextEdit")->setText(QStringLiteral("x"));
+    Edit("bufferTextEdit")->setText(QString::fromUtf8("\u00AB%a\u00BB"));
+  });
+  EXPECT_EQ(ReadAll(path), kOriginalPrefs);
+
+  // Edited texts are stored as UTF-8; a pad of one blank comes back after two restarts.
+  run([this] {
+    Edit("artistPadEdit")->setText(QStringLiteral(" "));
+    Edit("launchPathEdit")->setText(QString::fromUtf8("/opt/M\u00FCller/aim"));
+  });
+  for (int restart = 0; restart < 2; ++restart) {
+    run([this] {
+      EXPECT_EQ(Edit("artistPadEdit")->text(), " ");
+      EXPECT_EQ(window->Settings().Field(MediaField::kArtist).pad, " ");
+    });
+  }
+  const Bytes written = ReadAll(path);
+  EXPECT_THAT(written, HasSubstr("\r\nartistW=\" \"\r\n"));
+  EXPECT_THAT(written, HasSubstr("\r\nlaunchpath=/opt/M\xC3\xBCller/aim\r\n"));
+  EXPECT_THAT(written, HasSubstr("\r\nreplaceIIblock=Caf\xE9:\xA0<BR>%a - %s<BR>\r\n"));
 }
 
 TEST_F(WindowTest, StartLaunchesTheClientOnlyWhenAskedAndGoesOnWhenItCannot) {
@@ -336,6 +609,128 @@ TEST_F(WindowTest, StartLaunchesTheClientOnlyWhenAskedAndGoesOnWhenItCannot) {
     SetUp();
   }
   EXPECT_THAT(files.opened, ElementsAre(QUrl::fromLocalFile(client)));
+}
+
+// A player present, as a listing gives it.
+PlayerInfo Present(const char* name) {
+  PlayerInfo info;
+  info.busName = std::string("org.mpris.MediaPlayer2.") + name;
+  info.state.found = true;
+  return info;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const QString& value) : name_(name), old_(qgetenv(name)) {
+    qputenv(name, value.toUtf8());
+  }
+  ~ScopedEnvironment() {
+    if (old_.isNull()) {
+      qunsetenv(name_);
+    } else {
+      qputenv(name_, old_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  QByteArray old_;
+};
+
+QStringList Items(const QComboBox* box) {
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  return items;
+}
+
+TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
+  QComboBox* box = Combo("playerCombo");
+  QLineEdit* ignore = Edit("ignorePlayersEdit");
+  EXPECT_EQ(Items(box), QStringList{"Automatic"});
+  EXPECT_EQ(box->currentText(), "Automatic");
+  EXPECT_EQ(player.choice.preferred, "");
+
+  // Stored: a player that is not there now, and an ignore list. Each player is listed once, by
+  // the name its instances share.
+  player.present.players = {Present("vlc.instance7"), Present("spotify"), Present("vlc.instance9")};
+  file = Preferences();
+  file->player = "mpv";
+  file->ignorePlayers = "firefox, chromium";
+  SetUp();
+  EXPECT_EQ(Items(box = Combo("playerCombo")), (QStringList{"Automatic", "spotify", "vlc"}));
+  EXPECT_EQ(box->currentText(), "mpv");
+  EXPECT_EQ(player.choice.preferred, "mpv");
+  EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "chromium"}));
+
+  // Chosen from the list, typed, set back to automatic: the player is told each time.
+  box->setCurrentIndex(box->findText(QStringLiteral("vlc")));
+  EXPECT_EQ(player.choice.preferred, "vlc");
+  EXPECT_EQ(window->Settings().player, "vlc");
+  // Players come and go: the list follows, the choice stays, even when its player has left.
+  player.present.players = {Present("mpv")};
+  player.watch.playersChanged();
+  EXPECT_EQ(Items(box), (QStringList{"Automatic", "mpv"}));
+  EXPECT_EQ(box->currentText(), "vlc");
+  EXPECT_EQ(window->Settings().player, "vlc");
+  box->lineEdit()->selectAll();
+  QTest::keyClicks(box->lineEdit(), QStringLiteral("rhythmbox"));
+  EXPECT_EQ(player.choice.preferred, "rhythmbox");
+  box->setCurrentIndex(0);
+  EXPECT_EQ(window->Settings().player, "");
+  EXPECT_EQ(player.choice.preferred, "");
+  ignore = Edit("ignorePlayersEdit");
+  ignore->setText(QStringLiteral(" firefox ,kdeconnect"));
+  EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "kdeconnect"}));
+
+  window->Shutdown();
+  EXPECT_EQ(saved->player, "");
+  EXPECT_EQ(saved->ignorePlayers, " firefox ,kdeconnect");
+  follow.reset();  // stops the watch
+  EXPECT_FALSE(player.watch.playersChanged || player.watch.playbackChanged);
+}
+
+TEST_F(WindowTest, AutostartBoxWritesAndRemovesTheEntryAndSaysWhenItCannot) {
+  QTemporaryDir config;
+  const ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path());
+  const QString entry = config.filePath(QStringLiteral("autostart/org.quorvel.Quorvel.desktop"));
+  QCheckBox* box = Box("autostartBox");
+  EXPECT_FALSE(box->isChecked());
+
+  box->click();
+  EXPECT_TRUE(window->Settings().autostart);
+  QFile written(entry);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(written.readAll().contains(
+      "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+  box->click();
+  EXPECT_FALSE(window->Settings().autostart);
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // Loading the setting leaves the desktop's folder alone: only the user's click writes there.
+  file = Preferences();
+  file->autostart = true;
+  SetUp();
+  EXPECT_TRUE(Box("autostartBox")->isChecked());
+  EXPECT_FALSE(QFile::exists(entry));
+
+  // The folder cannot be made: the box goes back and the user is told why.
+  ASSERT_TRUE(QDir(config.filePath(QStringLiteral("autostart"))).removeRecursively());
+  QFile blocker(config.filePath(QStringLiteral("autostart")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  file = Preferences();
+  SetUp();
+  box = Box("autostartBox");
+  box->click();
+  EXPECT_FALSE(box->isChecked());
+  EXPECT_FALSE(window->Settings().autostart);
+  auto* message = window->findChild<QMessageBox*>(QStringLiteral("autostartError"));
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->text().startsWith(QStringLiteral("Cannot create the folder")))
+      << message->text().toStdString();
+  message->close();
 }
 
 }  // namespace

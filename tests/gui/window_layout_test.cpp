@@ -1,18 +1,23 @@
 // The window's layout: every page is rendered to a PNG in QUORVEL_SCREENSHOT_DIR (the build
 // folder unless set; docs/screenshots holds a committed copy) and checked: the window's size,
 // every control inside its page, no two controls overlapping, captions that fit, something drawn
-// where each control stands, and the two warnings (and no other label) red.
+// where each control stands, and the two warnings (and no other label) red. A larger window
+// gives its room to the page list, the event list and the status lines; the other pages keep
+// their arrangement.
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QListWidget>
 #include <QSystemTrayIcon>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "gui/main_window.h"
 
@@ -29,13 +34,46 @@ bool AnyPixel(const QImage& image, const QRect& area, const std::function<bool(Q
   return false;
 }
 
+// What the window shows in the pictures: a listener on 3131 with one client, a player playing.
+struct StandIns : RelayControl, MonitorPort, SettingsFile, MediaPlayer {
+  void StartListening(std::uint16_t p) override { port = p; }
+  void StopListening() override { port = 0; }
+  std::uint16_t ListeningPort() const override { return port; }
+  int ClientCount() const override { return 1; }
+  bool IsClientConnected(SlotIndex) const override { return false; }
+  ConnectionId ClientConnection(SlotIndex) const override { return 0; }
+  void SendBytes(Toward, SlotIndex, BytesView) override {}
+  void SendFrame(Toward, SlotIndex, Bytes&) override {}
+  void ResetForStartUp() override {}
+  SlotIndex ActiveSlot() const override { return 0; }
+  void RunTimedUpdates() override {}
+  void SetTitleListener(std::function<void(const std::string&)>) override {}
+  std::string ScreenName() const override { return "[ Not Logged On ]"; }
+  std::optional<Preferences> Load() override { return std::nullopt; }
+  bool Save(const Preferences&) override { return true; }
+  QString Location() const override { return QStringLiteral("/home/me/.config/quorvel/prefs.ini"); }
+  PlayerSnapshot Query() override {
+    return {true, Track{"Artist", "Song"}, kPlayPlaying, 61000, 200};
+  }
+  std::string Describe() const override { return "MPRIS: vlc (org.mpris.MediaPlayer2.vlc)"; }
+  std::uint16_t port = 0;
+};
+
 TEST(WindowLayout, EveryPageRendersWithItsControlsInsideAndApart) {
   EventLog log;
   log.ListAdd("Socket (1): Local Socket Closed");
   log.ListAdd("Port Changed");
+  StandIns standIns;
   MainWindow form(log);
+  form.SetTrayAvailability([] { return false; });
+  form.Attach(standIns, standIns, standIns);
+  form.AttachPlayer(standIns);
+  form.Start();
   form.show();
-  EXPECT_EQ(form.size(), QSize(457, 161));
+  // 6855 twips wide, and the pages' 3210 twips high with the two status lines below.
+  EXPECT_EQ(form.width(), 457);
+  EXPECT_GE(form.height(), 214 + 2 * form.fontMetrics().height());
+  EXPECT_EQ(form.minimumSize(), form.size());
   // The icon is drawn from the program's resources, for the window and the tray alike.
   EXPECT_FALSE(form.windowIcon().pixmap(32, 32).isNull());
   EXPECT_FALSE(form.findChild<QSystemTrayIcon*>()->icon().pixmap(32, 32).isNull());
@@ -58,8 +96,10 @@ TEST(WindowLayout, EveryPageRendersWithItsControlsInsideAndApart) {
     pages->setCurrentRow(i);
     auto* page = form.findChild<QWidget*>(QLatin1String(pageName));
     ASSERT_TRUE(page != nullptr && page->isVisible());
-    EXPECT_TRUE(form.rect().contains(page->geometry()));
-    EXPECT_FALSE(page->geometry().intersects(pages->geometry()));
+    const QRect placed(page->mapTo(&form, QPoint()), page->size());
+    EXPECT_EQ(placed.topLeft(), QPoint(120, 8));  // 1800, 120 twips
+    EXPECT_TRUE(form.rect().contains(placed));
+    EXPECT_FALSE(placed.intersects(pages->geometry()));
     EXPECT_TRUE(form.grab().save(dir.filePath("window-" + file + ".png")));
 
     const QImage image = page->grab().toImage();
@@ -83,6 +123,67 @@ TEST(WindowLayout, EveryPageRendersWithItsControlsInsideAndApart) {
       EXPECT_EQ(control->inherits("QLabel") && AnyPixel(image, area, isRed), warning) << name;
     }
   }
+}
+
+TEST(WindowLayout, ALargerWindowGrowsTheListsAndKeepsThePagesArranged) {
+  EventLog log;
+  MainWindow form(log);
+  form.show();
+  auto* pages = form.findChild<QListWidget*>(QStringLiteral("pageList"));
+  const auto geometryOf = [&form](const char* name) {
+    const QWidget* widget = form.findChild<QWidget*>(QLatin1String(name));
+    return QRect(widget->mapTo(&form, QPoint()), widget->size());
+  };
+  // Every control of every page, where it stands in the window.
+  const auto arrangement = [&] {
+    std::vector<std::pair<std::string, QRect>> places;
+    for (int i = 0; i < pages->count(); ++i) {
+      pages->setCurrentRow(i);
+      for (const QWidget* w : form.findChildren<QWidget*>()) {
+        if (w->isVisible() && !w->objectName().isEmpty() &&
+            !w->objectName().startsWith(QLatin1String("qt_")))
+          places.emplace_back(w->objectName().toStdString(),
+                              QRect(w->mapTo(&form, QPoint()), w->size()));
+      }
+    }
+    return places;
+  };
+  const auto before = arrangement();
+  const QRect events = geometryOf("eventList");
+  const QRect clear = geometryOf("clearEventsButton");
+  const QRect status = geometryOf("playerStatus");
+
+  form.resize(form.size() + QSize(300, 200));
+  QCoreApplication::processEvents();
+  const auto after = arrangement();
+  ASSERT_EQ(before.size(), after.size());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const auto& [name, was] = before[i];
+    const QRect now = after[i].second;
+    SCOPED_TRACE(name);
+    if (name == "eventList") {
+      EXPECT_EQ(now.topLeft(), was.topLeft());
+      EXPECT_EQ(now.size(), was.size() + QSize(300, 200));
+    } else if (name == "clearEventsButton") {
+      EXPECT_EQ(now, was.translated(300, 200));
+    } else if (name == "eventsCaption") {
+      EXPECT_EQ(now.topLeft(), was.topLeft() + QPoint(0, 200));
+    } else if (name == "listenerStatus" || name == "playerStatus") {
+      EXPECT_EQ(now.topLeft(), was.topLeft() + QPoint(0, 200));
+      EXPECT_EQ(now.width(), was.width() + 300);
+    } else if (name == "pageList" || name == "pageArea" || name == "eventsPage") {
+      EXPECT_EQ(now.topLeft(), was.topLeft());
+    } else {
+      EXPECT_EQ(now, was);  // every other page keeps its arrangement
+    }
+  }
+  EXPECT_EQ(clear.size(), geometryOf("clearEventsButton").size());
+  EXPECT_EQ(events.width() + 300, geometryOf("eventList").width());
+  EXPECT_EQ(status.height(), geometryOf("playerStatus").height());
+  // It never gets smaller than drawn.
+  form.resize(100, 50);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.size(), form.minimumSize());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The quorvel program with its window, run as a user runs it: it listens on the port of its
-// settings file, ends on SIGTERM through the closing sequence (the file written), and without a
-// display it says to use --headless.
+// settings file (or of --port, for that run only), ends on SIGTERM through the closing sequence
+// (the file written, byte for byte as it was when nothing changed), hands a second start over to
+// the first, and without a display it says to use --headless.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -13,8 +15,30 @@
 #include <cstdint>
 #include <fstream>
 
+#include "cli/program_runs.h"
+#include "settings/original_prefs.h"
+
 namespace quorvel::testing {
 namespace {
+
+using ::testing::HasSubstr;
+
+quint16 FreePort() {
+  QTcpServer probe;
+  EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+  return probe.serverPort();
+}
+
+bool Accepts(quint16 port) {
+  QTcpSocket socket;
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  return socket.waitForConnected(500);
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
 
 TEST(WindowProgram, ListensOnTheStoredPortAndSavesOnTerminate) {
   QTemporaryDir dir;
@@ -46,6 +70,44 @@ TEST(WindowProgram, ListensOnTheStoredPortAndSavesOnTerminate) {
   EXPECT_TRUE(saved.contains("updateT=30767\r\n")) << saved.toStdString();
   EXPECT_TRUE(saved.contains("act=1\r\n"));  // the whole file is written
   EXPECT_TRUE(saved.contains(QStringLiteral("port=%1\r\n").arg(port).toLatin1()));
+}
+
+TEST(WindowProgram, PortOfTheCommandLineIsForThisRunAndAnOriginalFileStaysByteIdentical) {
+  QTemporaryDir dir;
+  const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
+  const quint16 stored = FreePort();
+  const quint16 thisRun = FreePort();
+  QByteArray original = QByteArray::fromStdString(kOriginalPrefs);
+  original.replace("port=4000", "port=" + QByteArray::number(stored));
+  {
+    QFile file(prefs);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(original);
+  }
+  RunningProgram quorvel(
+      {"--prefs", prefs, "--port", QString::number(thisRun), "--player", "none"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Accepts(thisRun); }, kProgramWaitMs)) << quorvel.err;
+  EXPECT_FALSE(Accepts(stored));
+  EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
+  // The stored port, the Windows-1252 texts and every other byte as they were: no bind line.
+  EXPECT_EQ(ReadAll(prefs), original);
+}
+
+TEST(WindowProgram, SecondStartBringsTheFirstWindowForwardAndEnds) {
+  QTemporaryDir dir;
+  const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
+  const quint16 port = FreePort();
+  RunningProgram first({"--prefs", prefs, "--port", QString::number(port), "--player", "none"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Accepts(port); }, kProgramWaitMs)) << first.err;
+
+  RunningProgram window({"--prefs", prefs, "--player", "none"});
+  EXPECT_EQ(window.Finish(), 0);
+  EXPECT_THAT(window.err, HasSubstr("its window is brought forward"));
+  RunningProgram headless({"--headless", "--prefs", prefs, "--player", "none"});
+  EXPECT_EQ(headless.Finish(), 1);
+  EXPECT_THAT(headless.err,
+              HasSubstr("(with its window, listening on 127.0.0.1:" + std::to_string(port) + ")"));
+  EXPECT_EQ(first.Terminate(), 0) << first.err;
 }
 
 TEST(WindowProgram, WithoutADisplayPointsToHeadless) {

@@ -3,13 +3,15 @@
 
 #include <array>
 #include <deque>
+#include <utility>
 
 #include "media/format_settings.h"
 #include "media/media_player.h"
 
 namespace quorvel::testing {
 
-// Answers Query() with the snapshots of its script in turn, the last one repeatedly.
+// Answers Query() with the snapshots of its script in turn, the last one repeatedly; lists
+// `present`, and keeps the choice and the watch it is given.
 struct FakePlayer : MediaPlayer {
   PlayerSnapshot Query() override {
     PlayerSnapshot next = script.empty() ? PlayerSnapshot{} : script.front();
@@ -17,7 +19,14 @@ struct FakePlayer : MediaPlayer {
     return next;
   }
   std::string Describe() const override { return "fake"; }
+  void SetChoice(const PlayerChoice& c) override { choice = c; }
+  PlayerList ListPlayers() override { return present; }
+  void Watch(PlayerWatch w) override { watch = std::move(w); }
+
   std::deque<PlayerSnapshot> script;
+  PlayerList present;
+  PlayerChoice choice;
+  PlayerWatch watch;
 };
 
 // The settings as plain values, starting from the initial contents of the Replace pages.
@@ -25,7 +34,7 @@ struct PlainSettings : FormatSettings {
   std::array<FieldFormat, kMediaFieldCount> fields = {
       FieldFormat{"%a", 0, "0", "_", "Center"}, FieldFormat{"%s", 0, "0", "_", "Center"},
       FieldFormat{"%p", 0, "0", "_", "Center"}, FieldFormat{"%t", 0, "0", "_", "Center"},
-      FieldFormat{"%x", 0, "0", "_", "Center"}};
+      FieldFormat{"%x", 0, "0", "_", "Center"}, FieldFormat{"%l", 0, "0", "_", "Center"}};
   bool limitOnly = false;
   bool bufferOn = false;
   Bytes bufferText = "Text1";

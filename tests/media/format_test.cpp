@@ -120,14 +120,14 @@ class ComposerTest : public ::testing::Test {
 TEST_F(ComposerTest, FillsWhileAPlayerAnswersAndKeepsTheLastReadableTrack) {
   // No player, then one whose track cannot be read yet, then a track; unreadable again (status
   // and times are read afresh, artist and song stay), the player closes and comes back; an artist
-  // alone, with a status code outside the list (shown as nothing).
+  // alone, with a status code outside the list (shown as nothing). Without a track the line of
+  // tokens is left bare and goes.
   const PlayerSnapshot none, unreadable{true, std::nullopt, kPlayPaused, 2000, 10},
       band{true, Track{"Band", "Tune"}, kPlayPaused, 65500, 3725}, solo{true, Track{"Solo", ""}, 2};
   player.script = {none, unreadable, band, unreadable, none, unreadable, solo};
   for (const char* expected :
-       {kTemplate, kTemplate, ":: Band - Tune :: paused 01:06 / 62:05",
-        ":: Band - Tune :: paused 00:02 / 00:10", kTemplate,
-        ":: Band - Tune :: paused 00:02 / 00:10", ":: Solo -  ::  00:00 / 00:00"}) {
+       {"", "", ":: Band - Tune :: paused 01:06 / 62:05", ":: Band - Tune :: paused 00:02 / 00:10",
+        "", ":: Band - Tune :: paused 00:02 / 00:10", ":: Solo -  ::  00:00 / 00:00"}) {
     EXPECT_EQ(composer.ComposeText(kTemplate), expected);
   }
   // The album goes with the track: kept while it cannot be read, replaced by the next one.
@@ -161,6 +161,31 @@ TEST_F(ComposerTest, FillsTheBlockFirstThenEachFieldWithItsOwnSettings) {
   settings.bufferText = "[var]";
   settings.Of(MediaField::kArtist).lengthText = "5";
   EXPECT_EQ(composer.ComposeText("%a %s"), "[SIGU [Hoppípolla Live]");
+}
+
+TEST_F(ComposerTest, WithoutATrackTheBlockStaysAndEveryTokenGoes) {
+  settings.block = ":: %a - %s ::\r\nfrom the block %p";
+  settings.blockToken = "@@";
+  settings.Of(MediaField::kTime).token = "";  // an empty token is no token
+  settings.Of(MediaField::kTotalTime).token = "long token";
+  player.script = {PlayerSnapshot{}};
+  EXPECT_EQ(composer.ComposeText("Hi %x<BR>@@<br>%t%t <i>%a</i>"),
+            "Hi %x<BR>from the block <br>%t%t <i></i>");
+  settings.Of(MediaField::kTotalTime).token = "%x";
+  EXPECT_EQ(composer.ComposeText("a%%xx b"), "a b");
+}
+
+TEST_F(ComposerTest, FillsTheAlbumLastWithItsOwnRow) {
+  // Filled after the artist, whose value holds the album's token; its own holds the artist's,
+  // which stays as it is.
+  settings.Of(MediaField::kAlbum) = {"%l", kCaseUpper, "11", "*", "Right"};
+  player.script = {{true, Track{"%l", "Tune", "ágætis %a"}, kPlayPlaying}};
+  EXPECT_EQ(composer.ComposeText("%a / %l"), "**ÁGÆTIS %A / **ÁGÆTIS %A");
+  // A player that names no album: the token goes, padded as any value.
+  player.script = {{true, Track{"Band", "Tune"}, kPlayPlaying}};
+  EXPECT_EQ(composer.ComposeText("%a [%l]"), "Band [***********]");
+  settings.Of(MediaField::kAlbum).lengthText = "0";
+  EXPECT_EQ(composer.ComposeText("%a [%l]"), "Band []");
 }
 
 TEST_F(ComposerTest, ValuesFullOfTokensCannotBlowTheTextUp) {

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <fstream>
 #include <memory>
 
 #include "media/mpris_player.h"
@@ -56,18 +57,25 @@ class MprisTest : public ::testing::Test {
     return std::make_unique<MprisPlayer>(Client(), std::move(choice), only, timeoutMs);
   }
 
-  // Runs `quorvel --now-playing` with settings from a file of the test's own (absent: defaults),
-  // never one lying beside the binary. Gives "<exit code> <output><errors>" (-1: crash or hang).
-  static std::string NowPlaying(const QStringList& args, const QString& bus = bus_->Address()) {
+  // Runs `quorvel` with `args` and the settings `prefs` in a file of the test's own (none:
+  // defaults), never one lying beside the binary. Gives "<exit code> <output><errors>" (-1: crash
+  // or hang).
+  static std::string Run(const QStringList& args, const QString& bus = bus_->Address(),
+                         const std::string& prefs = {}) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());  // passed on to the program
     const QTemporaryDir dir;
+    const QString prefsPath = dir.filePath("prefs.ini");
+    if (!prefs.empty()) std::ofstream(prefsPath.toStdString(), std::ios::binary) << prefs;
     QProcess quorvel;  // killed on destruction if it hangs
-    quorvel.start(QUORVEL_BINARY,
-                  QStringList{"--now-playing", "--prefs", dir.filePath("prefs.ini")} + args);
+    quorvel.start(QUORVEL_BINARY, QStringList{"--prefs", prefsPath} + args);
     const bool done = quorvel.waitForFinished(30000);
     const int code = done && quorvel.exitStatus() == QProcess::NormalExit ? quorvel.exitCode() : -1;
     return std::to_string(code) + " " + quorvel.readAllStandardOutput().toStdString() +
            quorvel.readAllStandardError().toStdString();
+  }
+  static std::string NowPlaying(const QStringList& args, const QString& bus = bus_->Address(),
+                                const std::string& prefs = {}) {
+    return Run(QStringList{"--now-playing"} + args, bus, prefs);
   }
 
   static inline std::unique_ptr<testing::PrivateBus> bus_;
@@ -265,6 +273,51 @@ TEST_F(MprisTest, NowPlayingPrintsThePlayerAndTheFilledTemplate) {
             "Block Of Text<BR>Variables From 'Replace' Work For This<BR>Multiple Lines Will Show "
             "Up Properly In Your Profile / Away<BR>Example:<BR>:: Other - Song ::<BR>:: stopped - "
             "00:00 // 00:00 ::<BR>]\n");
+}
+
+TEST_F(MprisTest, NowPlayingFillsTheAlbumWithItsOwnSettings) {
+  auto tagged = Start("tagged", {.artists = {"Sigur Rós"}, .album = "Ágætis byrjun"});
+  auto bare = Start("bare", {.title = "Band - Tune.ogg"});
+  EXPECT_EQ(NowPlaying({"--player", "tagged", "%a: %l"}),
+            "0 Player: MPRIS: tagged (org.mpris.MediaPlayer2.tagged)\nSigur Rós: Ágætis byrjun\n");
+  const std::string prefs =
+      "[KAVO]\r\nalbum=%L\r\nalbumF=1\r\nalbumN=15\r\nalbumW=.\r\nalbumJ=Right\r\n";
+  EXPECT_EQ(NowPlaying({"--player", "tagged", "%L %l"}, bus_->Address(), prefs),
+            "0 Player: MPRIS: tagged (org.mpris.MediaPlayer2.tagged)\n..ÁGÆTIS BYRJUN %l\n");
+  // No album: the token goes, padded as any empty value. (Keys missing from the file leave the
+  // other tokens empty, so they are not filled.)
+  EXPECT_EQ(NowPlaying({"--player", "bare", "%a [%L]"}, bus_->Address(), prefs),
+            "0 Player: MPRIS: bare (org.mpris.MediaPlayer2.bare)\n%a [...............]\n");
+}
+
+TEST_F(MprisTest, ListPlayersNamesEachPlayerAndMarksTheOneReadByTheSettings) {
+  auto vlc = Start(
+      "vlc.instance7",
+      {.status = "Paused", .artists = {"Band"}, .title = "Tune", .identity = "VLC media player"});
+  auto firefox = Start("firefox", {.title = "Clip", .identity = "Firefox"});
+  auto spotify = Start("spotify", {.status = "Stopped"});
+  const auto listed = [](const char* firefoxMark, const char* spotifyMark, const char* vlcMark) {
+    return std::string("0 ") + firefoxMark + " firefox (Firefox): playing, Clip\n" + spotifyMark +
+           " spotify: stopped\n" + vlcMark +
+           " vlc.instance7 (VLC media player): paused, Band – Tune\n";
+  };
+  EXPECT_EQ(Run({"--list-players"}), listed("*", " ", " "));
+  const std::string ignoring = "[prefs]\r\nignorePlayers=firefox\r\n";
+  EXPECT_EQ(Run({"--list-players"}, bus_->Address(), ignoring), listed(" ", " ", "*"));
+  const std::string preferring = "[prefs]\r\nplayer=spotify\r\n";
+  EXPECT_EQ(Run({"--list-players"}, bus_->Address(), preferring), listed(" ", "*", " "));
+  // The command line's player overrides the settings; "none" lists as the settings choose.
+  EXPECT_EQ(Run({"--list-players", "--player", "vlc"}, bus_->Address(), preferring),
+            listed(" ", " ", "*"));
+  EXPECT_EQ(Run({"--list-players", "--player", "none"}, bus_->Address(), preferring),
+            listed(" ", "*", " "));
+}
+
+TEST_F(MprisTest, ListPlayersWithNoPlayerOrNoBus) {
+  EXPECT_EQ(Run({"--list-players"}), "0 quorvel: no MPRIS media player on the session bus\n");
+  const std::string unreachable = Run({"--list-players"}, "unix:path=/nonexistent/bus");
+  EXPECT_EQ(unreachable.rfind("1 quorvel: cannot reach the D-Bus session bus (", 0), 0u)
+      << unreachable;
 }
 
 TEST_F(MprisTest, NowPlayingFailsWithAMessageWhenNoPlayerIsFound) {

@@ -39,6 +39,14 @@ TEST(PlayerNames, MatchANameAndItsInstancesOnly) {
   for (const auto& [busName, name, matches] : cases) {
     EXPECT_EQ(PlayerNameMatches(busName, name), matches) << busName << " / " << name;
   }
+  // The name that outlasts an instance, as the Preferences page lists it.
+  const std::pair<std::string, std::string> stable[] = {
+      {vlc + ".instance1234", "vlc"},
+      {"org.mpris.MediaPlayer2.firefox.instance_1_84", "firefox"},
+      {"org.mpris.MediaPlayer2.io.github.Player", "io.github.Player"},
+      {"org.mpris.MediaPlayer2.instance5", "instance5"},
+      {"spotify", "spotify"}};
+  for (const auto& [busName, name] : stable) EXPECT_EQ(PlayerNameWithoutInstance(busName), name);
   EXPECT_EQ(ParsePlayerNames(" firefox, chromium ,,\tkdeconnect ,"),
             (std::vector<std::string>{"firefox", "chromium", "kdeconnect"}));
   EXPECT_TRUE(ParsePlayerNames(" , ").empty());

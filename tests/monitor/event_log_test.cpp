@@ -30,6 +30,20 @@ TEST(EventLog, FoldsRepeatsOfTheSameTextUpToTenThousandPerLineUntilFull) {
   EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "10000 x " + std::string(EventLog::kFullText));
 }
 
+TEST(EventLog, ShowsWhatCouldBreakOrSteerALineAsEscapes) {
+  EventLog log;
+  // Escape sequences, a forged line, the C1 controls, the Unicode line separator, a byte that is
+  // no UTF-8; letters beyond ASCII stay.
+  for (const char* e :
+       {"Update \x1B]0;title\x07\x1B[2J", "Update a\r\n1 x Socket (0): FAKE\x7F",
+        "\xC2\x9B\xC2\x85 \xE2\x80\xA8 \xE9t\xC3\xA9", "Update a\r\n1 x Socket (0): FAKE\x7F"}) {
+    log.ListAdd(e);
+  }
+  EXPECT_THAT(log.Lines(), ElementsAre("1 x Update \\x1B]0;title\\x07\\x1B[2J",
+                                       "2 x Update a\\x0D\\x0A1 x Socket (0): FAKE\\x7F",
+                                       "1 x \\xC2\\x9B\\xC2\\x85 \\xE2\\x80\\xA8 \\xE9t\xC3\xA9"));
+}
+
 // Logs from inside its callbacks, as a front end reacting to a line might.
 struct ReentrantObserver : EventLogObserver {
   void LineAdded(int row, const std::string& line) override { React("+", row, line); }

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,12 +10,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "settings/ini_file.h"
+#include "settings/original_prefs.h"
 
 namespace quorvel {
 namespace {
@@ -30,17 +33,7 @@ Bytes ReadAll(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
 }
 
-// A file as the original program leaves it: written key by key from nothing, "KAVO" first.
-const Bytes kOriginalFile =
-    "[KAVO]\r\nrepBufferCheck=1\r\nrepBufferText=[var]\r\nreplaceII=%block\r\n"
-    "replaceIIblock=Now playing:<BR>%a - %s<BR>\r\nprofileact=1\r\nawayact=0\r\n"
-    "awaypref=False\r\nlaunchcheck=1\r\nlaunchpath=C:\\Program Files\\AIM\\aim.exe\r\n"
-    "limit=1\r\nartistJ=Left\r\ntimeJ=Right\r\nttimeJ=Center\r\nsongJ=Left\r\nstatusJ=Center\r\n"
-    "artistW=_\r\ntimeW=0\r\nttimeW=0\r\nsongW=-\r\nstatusW=.\r\n"
-    "artist=%A\r\nsong=%S\r\ntime=%T\r\nttime=%X\r\nstatus=%P\r\n"
-    "artistN=20\r\ntimeN=5\r\nttimeN=6\r\nsongN=30\r\nstatusN=0\r\n"
-    "artistF=2\r\ntimeF=0\r\nttimeF=3\r\nsongF=-1\r\nstatusF=1\r\n"
-    "updateT=22767\r\nact=1\r\n[prefs]\r\nport=4000\r\nminimize=0\r\n";
+using quorvel::testing::kOriginalPrefs;
 
 class PrefsTest : public ::testing::Test {
  protected:
@@ -54,36 +47,61 @@ class PrefsTest : public ::testing::Test {
 };
 
 TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
-  PrefsStore store(File("prefs.ini", kOriginalFile));
-  testing::internal::CaptureStderr();
+  PrefsStore store(File("prefs.ini", kOriginalPrefs));
+  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
                      p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
-            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Program Files\\AIM\\aim.exe",
-                            22767, "[var]", "%block", "Now playing:\r\n%a - %s\r\n"));
+            std::make_tuple("4000", 0, "127.0.0.1", 0, false, "C:\\Programme\\M\xFCller\\aim.exe",
+                            22767, "\xAB%a\xBB", "%block", "Caf\xE9:\xA0\r\n%a - %s\r\n"));
   std::string fields;  // token, case, length, pad, justification of each media field
   for (const FieldPrefs& f : p.fields)
     fields += f.token + ' ' + std::to_string(f.caseIndex) + ' ' + f.length + ' ' + f.pad + ' ' +
               f.justification + ';';
+  // The album's row, which such files lack, keeps its defaults.
   EXPECT_EQ(fields,
-            "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;");
+            "%A 2 20 _ Left;%S -1 30 - Left;%P 1 0 . Center;%T 0 5 0 Right;%X 3 6 0 Center;"
+            "%l 0 0 _ Center;");
 
   // A run that changed nothing writes the file back byte for byte: no key is added to it.
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(store.Save(i == 0 ? p : store.Load()));
-    EXPECT_EQ(ReadAll(store.Path()), kOriginalFile);
+    EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
   }
   // A key that such files lack is added once its value differs from the default, and kept
   // where it stands from then on, even when set back to the default.
   Preferences changed = store.Load();
   changed.bindAddress = "127.0.0.2";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.2\r\n");
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.2\r\n");
   changed.bindAddress = "127.0.0.1";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalFile + "bind=127.0.0.1\r\n");
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\n");
+  changed.sendOnChange = false;
+  ASSERT_TRUE(store.Save(changed));
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\nsendOnChange=False\r\n");
+  EXPECT_FALSE(store.Load().sendOnChange);
+}
+
+TEST_F(PrefsTest, NewKeysGoAfterTheOldOnesOfTheirSection) {
+  PrefsStore store(File("prefs.ini", kOriginalPrefs));
+  Preferences p = store.Load();
+  p.Field(MediaField::kAlbum).token = "%L";
+  p.Field(MediaField::kAlbum).justification = "Right";
+  p.player = "vlc";
+  p.ignorePlayers = "firefox, chromium";
+  p.autostart = true;
+  ASSERT_TRUE(store.Save(p));
+  Bytes expected = kOriginalPrefs;
+  expected.insert(expected.find("[prefs]"), "album=%L\r\nalbumJ=Right\r\n");
+  expected += "player=vlc\r\nignorePlayers=firefox, chromium\r\nautostart=True\r\n";
+  EXPECT_EQ(ReadAll(store.Path()), expected);
+  const Preferences again = store.Load();
+  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.Field(MediaField::kAlbum).length,
+                     again.player, again.ignorePlayers, again.autostart),
+            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true));
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -106,26 +124,26 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           tail +
           "\r\nprofileact=1\r\nawayact=1\r\nawaypref=False\r\nlaunchcheck=0\r\nlaunchpath=\r\n"
           "limit=0\r\nartistJ=Center\r\ntimeJ=Center\r\nttimeJ=Center\r\nsongJ=Center\r\n"
-          "statusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\nsongW= \r\nstatusW=_\r\n"
+          "statusJ=Center\r\nartistW=_\r\ntimeW=_\r\nttimeW=_\r\nsongW=\" \"\r\nstatusW=_\r\n"
           "artist=%a\r\nsong=%s\r\ntime=%t\r\nttime=%x\r\nstatus=%p\r\n"
           "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
           "[prefs]\r\nport=3131\r\nminimize=1\r\n");
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
   EXPECT_EQ(
       std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
                       p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
-      std::make_tuple("", -1, 0, false, 0, "3131"));
+      std::make_tuple(" ", -1, 0, false, 0, "3131"));
 }
 
 TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
   const QString path = File("prefs.ini", "[KAVO]\nupdateT=abc\nact=0\n[prefs]\nport=0\n");
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   const Preferences p = PrefsStore(path).Load();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "quorvel: " + path.toStdString() +
                 ": [KAVO] updateT=\"abc\" is not a whole number from 0 to 32767; keeping 27767\n"
                 "quorvel: " +
@@ -155,16 +173,135 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
             std::make_tuple(1, ""));
 }
 
+TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
+  // Written on Windows in its ANSI code page, and by hand.
+  const Bytes file =
+      "[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
+      "e\r\nartist=%\xE4\r\n"
+      "artistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n[prefs]\r\nport=4000\r\n";
+  PrefsStore store(File("prefs.ini", file));
+  Preferences p = store.Load();
+  EXPECT_EQ(p.block,
+            "Caf\xE9 %a\r\nStra\xDF"
+            "e");
+  EXPECT_EQ(p.Field(MediaField::kArtist).token, "%\xE4");
+  EXPECT_EQ(p.Field(MediaField::kArtist).pad, " ");
+  ASSERT_TRUE(store.Save(p));
+  // Every line it had is as it was; only the keys it lacked are added.
+  const Bytes saved = ReadAll(store.Path());
+  EXPECT_THAT(saved, StartsWith("[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
+                                "e\r\n"
+                                "artist=%\xE4\r\nartistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n"));
+  EXPECT_THAT(saved, EndsWith("\r\n[prefs]\r\nport=4000\r\nminimize=1\r\n"));
+
+  // Pads of blanks, and texts in quotes, come back as they were after two more restarts.
+  for (int restart = 0; restart < 2; ++restart) {
+    p = store.Load();
+    p.Field(MediaField::kSong).pad = "  ";
+    p.Field(MediaField::kStatus).pad = "\"";
+    p.Field(MediaField::kTime).pad = "'.'";
+    p.bufferText = " [x] ";
+    ASSERT_TRUE(store.Save(p));
+  }
+  p = store.Load();
+  EXPECT_EQ(
+      std::tie(p.Field(MediaField::kArtist).pad, p.Field(MediaField::kSong).pad,
+               p.Field(MediaField::kStatus).pad, p.Field(MediaField::kTime).pad, p.bufferText),
+      std::make_tuple(" ", "  ", "\"", "'.'", " [x] "));
+  EXPECT_THAT(ReadAll(store.Path()), HasSubstr("\r\nsongW =\"  \"\r\n"));
+}
+
+TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
+  const QString seed = File("seed.ini", kOriginalPrefs);
+  PrefsStore store(PrefsLocation{dir_.filePath(QStringLiteral("home/prefs.ini")), seed});
+  EXPECT_EQ(store.SourcePath(), seed);
+  ASSERT_TRUE(store.Check());
+  Preferences p = store.Load();
+  EXPECT_TRUE(store.FileFound());
+  EXPECT_EQ(p.port, "4000");
+  ASSERT_TRUE(store.Save(p));
+  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
+  // From then on the own file counts; the seed is never written.
+  p.port = "4001";
+  ASSERT_TRUE(store.Save(p));
+  EXPECT_EQ(store.SourcePath(), store.Path());
+  EXPECT_EQ(store.Load().port, "4001");
+  EXPECT_EQ(ReadAll(seed), kOriginalPrefs);
+}
+
+// What stands at the settings path, and the words the refusal must hold.
+struct Unusable {
+  const char* name;
+  std::function<QString(const QString& dir)> make;
+  const char* says;
+};
+
+class UnusableSettingsPath : public PrefsTest, public ::testing::WithParamInterface<Unusable> {};
+
+TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
+  const QString path = GetParam().make(dir_.path());
+  ASSERT_FALSE(path.isEmpty());
+  PrefsStore store(path);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(store.Check());  // returns at once: a FIFO without a writer does not block it
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(said, AllOf(HasSubstr(path.toStdString() + ": "), HasSubstr(GetParam().says)));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(store.Load().port, "3131");
+  EXPECT_FALSE(store.Save(Preferences()));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
+  EXPECT_FALSE(QFileInfo(path).isFile() && QFileInfo(path).size() < 1000);  // not replaced
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, UnusableSettingsPath,
+    ::testing::Values(Unusable{"Fifo",
+                               [](const QString& dir) {
+                                 const QString path = dir + QStringLiteral("/fifo.ini");
+                                 return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                                            ? path
+                                            : QString();
+                               },
+                               "is a FIFO"},
+                      Unusable{"LinkToDevZero",
+                               [](const QString& dir) {
+                                 const QString path = dir + QStringLiteral("/zero.ini");
+                                 return QFile::link(QStringLiteral("/dev/zero"), path) ? path
+                                                                                       : QString();
+                               },
+                               "is a device"},
+                      Unusable{"Folder",
+                               [](const QString& dir) {
+                                 return QDir(dir).mkdir(QStringLiteral("folder.ini"))
+                                            ? dir + QStringLiteral("/folder.ini")
+                                            : QString();
+                               },
+                               "is a folder"},
+                      Unusable{"Huge",
+                               [](const QString& dir) {
+                                 QFile file(dir +
+                                            QStringLiteral("/huge.ini"));  // sparse: costs no disk
+                                 return file.open(QIODevice::WriteOnly) &&
+                                                file.resize(kMaxIniFileBytes + 1)
+                                            ? file.fileName()
+                                            : QString();
+                               },
+                               "larger than 16 MiB"}),
+    [](const auto& tested) { return std::string(tested.param.name); });
+
 TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   const QString blocker = File("plain-file", "x");
   const QString folder = File("prefs.ini");
   ASSERT_TRUE(QDir().mkpath(folder));
-  for (const QString& path : {blocker + QStringLiteral("/prefs.ini"), folder}) {
+  QString unreadable = File("unreadable.ini", "[prefs]\nport=4000\n");
+  ASSERT_TRUE(QFile::setPermissions(unreadable, {}));
+  if (QFile(unreadable).open(QIODevice::ReadOnly)) unreadable = folder;  // the superuser reads all
+  for (const QString& path : {blocker + QStringLiteral("/prefs.ini"), folder, unreadable}) {
     PrefsStore store(path);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load().port, "3131");
     EXPECT_FALSE(store.Save(Preferences()));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
   }
   EXPECT_EQ(ReadAll(blocker), "x");
   EXPECT_TRUE(QFileInfo(folder).isDir());

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/preferences_settings.h"
+
 namespace quorvel {
 namespace {
 
@@ -36,16 +38,32 @@ TEST(SettingTable, EveryDefaultLoadsAsItIsWrittenAndIsWhatNewPreferencesHold) {
 TEST(SettingTable, LoadOrderIsKavoFirstThenPrefs) {
   std::vector<std::string_view> keys;
   for (const Setting* setting : LoadOrder()) keys.push_back(setting->key);
-  EXPECT_THAT(
-      keys,
-      ElementsAreArray<std::string_view>(
-          {"act",           "ttimeJ",         "artistJ",    "songJ",   "statusJ",  "timeJ",
-           "replaceII",     "replaceIIblock", "profileact", "awayact", "awaypref", "launchcheck",
-           "launchpath",    "limit",          "artistW",    "songW",   "statusW",  "timeW",
-           "ttimeW",        "artist",         "status",     "song",    "time",     "ttime",
-           "artistN",       "statusN",        "songN",      "timeN",   "ttimeN",   "artistF",
-           "songF",         "ttimeF",         "statusF",    "timeF",   "updateT",  "repBufferCheck",
-           "repBufferText", "port",           "minimize",   "bind"}));
+  EXPECT_THAT(keys, ElementsAreArray<std::string_view>(
+                        {"act",           "ttimeJ",  "artistJ",       "songJ",
+                         "statusJ",       "timeJ",   "replaceII",     "replaceIIblock",
+                         "profileact",    "awayact", "awaypref",      "launchcheck",
+                         "launchpath",    "limit",   "artistW",       "songW",
+                         "statusW",       "timeW",   "ttimeW",        "artist",
+                         "status",        "song",    "time",          "ttime",
+                         "artistN",       "statusN", "songN",         "timeN",
+                         "ttimeN",        "artistF", "songF",         "ttimeF",
+                         "statusF",       "timeF",   "updateT",       "repBufferCheck",
+                         "repBufferText", "album",   "albumF",        "albumN",
+                         "albumW",        "albumJ",  "port",          "minimize",
+                         "bind",          "sendOnChange", "player", "ignorePlayers", "autostart"}));
+}
+
+TEST(SettingTable, PlayerChoiceIsReadWithoutTheBlanksAroundNames) {
+  Preferences prefs;
+  EXPECT_EQ(PlayerChoiceOf(prefs).preferred, "");
+  EXPECT_TRUE(PlayerChoiceOf(prefs).ignored.empty());
+  prefs.player = "  vlc \t";
+  prefs.ignorePlayers = "firefox ,, chromium.instance2 ";
+  const PlayerChoice choice = PlayerChoiceOf(prefs);
+  EXPECT_EQ(choice.preferred, "vlc");
+  EXPECT_EQ(choice.ignored, (std::vector<std::string>{"firefox", "chromium.instance2"}));
+  prefs.player = " , ";
+  EXPECT_EQ(PlayerChoiceOf(prefs).preferred, "");
 }
 
 // A hand-edited file: the key read, the text that key then saves, and part of the one warning
@@ -102,7 +120,15 @@ INSTANTIATE_TEST_SUITE_P(
         EditCase{"NumberTooLargeForAnyType", "[KAVO]\nawayact=99999999999999999999\n", "awayact",
                  "1", "] awayact=\"999"},
         EditCase{"PortAbove65535", "[prefs]\nport=70000\n", "port", "3131", "] port=\"70000\""},
-        EditCase{"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""}),
+        EditCase{"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""},
+        EditCase{"MissingSwitchKeepsItsDefault", "[prefs]\nport=1\n", "sendOnChange", "True", ""},
+        EditCase{"SwitchTurnedOff", "[prefs]\nsendOnChange=False\n", "sendOnChange", "False", ""},
+        EditCase{"SwitchThatIsNeitherTrueNorFalse", "[prefs]\nsendOnChange=false\n", "sendOnChange",
+                 "True", "] sendOnChange=\"false\""},
+        EditCase{"MissingNewTextKeepsItsDefault", "[KAVO]\nact=1\n", "album", "%l", ""},
+        EditCase{"EmptyNewTextIsEmpty", "[KAVO]\nalbum=\n", "album", "", ""},
+        EditCase{"OnlyTrueStartsWithTheSession", "[prefs]\nautostart=true\n", "autostart", "False",
+                 "] autostart=\"true\""}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace

@@ -1,0 +1,29 @@
+#pragma once
+// The client's outgoing instant message (SNAC 4/6, ICBM channel 1) and the commands a user types
+// into one: ".a text" sets an away message instead of sending the message, ".b" comes back.
+
+#include <optional>
+
+#include "wire/bytes.h"
+
+namespace quorvel {
+
+// The text of the instant message that `frame` carries, as UTF-8: the first text fragment of its
+// message TLV (2), converted when it declares UCS-2 or ISO-8859-1. Nothing for any other frame,
+// for another character set, and for a message whose layout does not hold together.
+std::optional<Bytes> InstantMessageText(BytesView frame);
+
+struct TypedCommand {
+  enum class Kind { kAway, kReturn };
+  Kind kind;
+  Bytes awayText;  // kAway: the message text without the ".a " (its HTML kept)
+};
+
+// The command that a message text holds. With its HTML tags set aside (a "<br>" counts as a line
+// break), the text begins with ".a " and has more to show after it: an away message; or it reads
+// ".b" and nothing else but blanks: a return. Anything else is an ordinary message, among them
+// ".a" with nothing after it, ".b " followed by text (".bashrc ..."), and a command on a later
+// line.
+std::optional<TypedCommand> ReadTypedCommand(BytesView messageText);
+
+}  // namespace quorvel
