@@ -36,8 +36,13 @@ class Desktop {
                          QProcessEnvironment::systemEnvironment());
     QByteArray number;
     QDeadlineTimer deadline(kProgramWaitMs);
-    while (!number.contains('\n') && !deadline.hasExpired() && xvfb.waitForReadyRead(200))
+    // A loaded machine may take a while before Xvfb names its display: wait for the deadline,
+    // not for the first quiet moment.
+    while (!number.contains('\n') && !deadline.hasExpired() &&
+           xvfb.state() != QProcess::NotRunning) {
+      xvfb.waitForReadyRead(200);
       number += xvfb.readAllStandardOutput();
+    }
     if (!number.contains('\n')) return false;
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + number.trimmed());
