@@ -52,7 +52,7 @@ class InputPlayer : public MediaPlayer {
 class Settings : public FormatSettings, public UpdateSettings {
  public:
   FieldFormat Field(MediaField field) const override {
-    static const char* const kTokens[] = {"%a", "%s", "%p", "%t", "%x"};
+    static const char* const kTokens[kMediaFieldCount] = {"%a", "%s", "%p", "%t", "%x", "%l"};
     return FieldFormat{kTokens[static_cast<int>(field)], 0, "0", "_", "Center"};
   }
   bool LimitOnly() const override { return false; }

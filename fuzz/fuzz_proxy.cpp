@@ -1,7 +1,8 @@
 // Drives the relay through the fake network with arbitrary sequences of connects, arrivals (any
-// split, either side), connect outcomes, closes and drains. Checks that every frame raised is one
-// whole FLAP frame, and that the server side loses and repeats no byte: what was raised plus what
-// is still unread is exactly what arrived.
+// split, either side), requests of every SOCKS form, connect outcomes, ends of sending, resets,
+// timeouts and drains. Checks that every frame raised is one whole FLAP frame, and that the server
+// side loses and repeats no byte: what was raised plus what is still unread is exactly what
+// arrived.
 
 #include <cstddef>
 #include <cstdint>
@@ -99,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
 
   for (int steps = 0; steps < 200 && !in.Empty(); ++steps) {
-    const std::uint8_t op = in.Byte() % 13;
+    const std::uint8_t op = in.Byte() % 16;
     if (op == 0) {
       net.ClientConnects();
       continue;
@@ -136,30 +137,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       case 4:
-        if (server(i).State() == quorvel::SocketState::kConnecting) server(i).FailConnect("no");
+        if (server(i).State() == quorvel::SocketState::kConnecting) {
+          server(i).FailConnect("no", static_cast<quorvel::SocketFailure>(in.Byte() % 5));
+        }
         break;
       case 5:
-        client(i).PeerCloses();
+        if (client(i).State() == quorvel::SocketState::kConnected) client(i).PeerCloses();
         break;
       case 6:
-        server(i).PeerCloses();
+        if (server(i).State() == quorvel::SocketState::kConnected) server(i).PeerCloses();
         break;
       case 7:
         client(i).Drain(in.Byte() * 4096u);
         server(i).Drain(in.Byte() * 4096u);
         break;
       case 10: {
-        const bool oscar = in.Byte() & 1;
-        Bytes req = {0x04,
-                     0x01,
-                     static_cast<char>(oscar ? 0x14 : 0x00),
-                     static_cast<char>(oscar ? 0x46 : 0x50),
-                     10,
-                     0,
-                     0,
-                     1,
-                     'u',
-                     0};
+        // A request of one of the forms, for port 5190 or 80.
+        const std::uint8_t form = in.Byte();
+        const Bytes port = (form & 1) != 0 ? Bytes("\x14\x46", 2) : Bytes("\x00\x50", 2);
+        Bytes req;
+        switch ((form >> 1) % 4) {
+          case 0:
+            req = Bytes("\x04\x01", 2) + port + Bytes("\x0A\x00\x00\x01u\x00", 6);
+            break;
+          case 1:
+            req = Bytes("\x04\x01", 2) + port + Bytes("\x00\x00\x00\x01\x00host\x00", 10);
+            break;
+          case 2:
+            req = Bytes("\x05\x01\x00\x05\x01\x00\x03\x04host", 11) + port;
+            break;
+          default:
+            req = Bytes("\x05\x01\x00\x05\x01\x00\x04", 7) + Bytes(15, '\0') + '\x01' + port;
+            break;
+        }
         client(i).Arrive(req);
         break;
       }
@@ -167,8 +177,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         client(i).Vanish();
         break;
       case 12:
-        server(i).ArriveQuietly(in.Take(in.Byte()));
-        server(i).PeerCloses();
+        if (server(i).State() == quorvel::SocketState::kConnected) {
+          const Bytes bytes = in.Take(in.Byte());
+          host.fed[&server(i)] += bytes;
+          server(i).ArriveQuietly(bytes);
+          server(i).PeerCloses();
+        }
+        break;
+      case 13:
+        if (client(i).State() == quorvel::SocketState::kConnected) {
+          client(i).ArriveQuietly(in.Take(in.Byte()));
+          client(i).PeerCloses();
+        }
+        break;
+      case 14: {
+        FakeSocket& s = (in.Byte() & 1) != 0 ? server(i) : client(i);
+        if (s.State() == quorvel::SocketState::kConnected) s.Fail("reset");
+        break;
+      }
+      case 15:
+        net.FireTimers();
         break;
       default:
         break;

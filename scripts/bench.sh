@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Benchmarks the relay: builds the optimised flavour (program and load generator), then drives
-# `quorvel --headless` and socat (a plain TCP relay, the reference) on loopback in the same run
-# and prints a table. Not a test: numbers depend on the machine. Arguments go to relay_bench
-# (--seconds S per measurement, --soak S for the slow reader; defaults 3 and 15).
+# Benchmarks the relay: builds the optimised flavour (program and load generators), then drives
+# `quorvel --headless`, danted (a SOCKS server) and socat (a plain TCP relay) on loopback in the
+# same run and prints a table with quorvel's ratios to danted and their targets. Not a test:
+# numbers depend on the machine and on what else runs on it. Arguments go to relay_bench
+# (--seconds S per measurement, --soak S for the slow reader, --runs N for the medians; defaults
+# 3, 15 and 3). Exits 3 when a target is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -27,7 +27,7 @@ full_packages=(
   dbus dbus-bin dbus-daemon
   mpv mpv-mpris
   xvfb openbox trayer xdotool x11-utils
-  socat
+  socat dante-server curl linux-perf
   g++-mingw-w64-x86-64-posix
   appstream desktop-file-utils lintian systemd
 )

@@ -7,19 +7,25 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "wire/error.h"
 
 namespace quorvel {
 
-QtListener::QtListener(QtSocketFactory& factory)
-    : factory_(factory), spareFd_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+namespace {
+
+// How long accepting rests after it failed for lack of descriptors or memory.
+constexpr int kAcceptRetryMs = 200;
+
+}  // namespace
+
+QtListener::QtListener(QtSocketFactory& factory) : factory_(factory) {
   server_.setListenBacklogSize(1024);
 }
 
 QtListener::~QtListener() {
   Close();
-  if (spareFd_ >= 0) ::close(spareFd_);
 }
 
 void QtListener::Listen(const std::string& address, std::uint16_t port) {
@@ -37,6 +43,7 @@ void QtListener::Listen(const std::string& address, std::uint16_t port) {
 void QtListener::Close() {
   notifier_.reset();
   server_.close();
+  failing_ = false;
 }
 
 void QtListener::OnReadable() {
@@ -50,42 +57,28 @@ void QtListener::OnReadable() {
       AcceptFailed(errno);
       return;
     }
-    auto* socket = new QTcpSocket();
-    if (!socket->setSocketDescriptor(fd)) {
-      const std::string description = socket->errorString().toStdString();
-      ::close(fd);
-      delete socket;
-      if (observer_ != nullptr) observer_->OnAcceptError(description);
-      continue;
-    }
-    const RequestId id = factory_.AddPending(socket);
+    failing_ = false;
+    const RequestId id = factory_.AddPending(fd);
     if (observer_ != nullptr) observer_->OnConnectionRequest(id);
     QtSocket::FlushWrites();
-    if (QTcpSocket* unclaimed = factory_.TakePending(id)) {
-      unclaimed->abort();
-      unclaimed->deleteLater();
-    }
+    const int unclaimed = factory_.TakePending(id);
+    if (unclaimed >= 0) ::close(unclaimed);
   }
 }
 
 void QtListener::AcceptFailed(int error) {
-  const std::string description = std::strerror(error);
-  const bool outOfDescriptors =
-      error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-  if (outOfDescriptors && spareFd_ >= 0) {
-    // Take the waiting connection with the descriptor held in reserve and close it, so that it
-    // does not keep the listener failing; its client sees the connection closed.
-    ::close(spareFd_);
-    const int fd =
-        ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) ::close(fd);
-    spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  } else if (notifier_ != nullptr) {
-    // Try again shortly rather than spin while the condition lasts.
+  // Try again shortly rather than spin while the condition lasts; the waiting client is neither
+  // taken nor turned away meanwhile.
+  if (notifier_ != nullptr) {
     notifier_->setEnabled(false);
-    QTimer::singleShot(100, notifier_.get(), [n = notifier_.get()] { n->setEnabled(true); });
+    QTimer::singleShot(kAcceptRetryMs, notifier_.get(), [this] { Rearm(); });
   }
-  if (observer_ != nullptr) observer_->OnAcceptError(description);
+  if (std::exchange(failing_, true)) return;
+  if (observer_ != nullptr) observer_->OnAcceptError(std::strerror(error));
+}
+
+void QtListener::Rearm() {
+  if (notifier_ != nullptr) notifier_->setEnabled(true);
 }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #pragma once
 // The listener of the asynchronous socket interface over Qt Network: binds and listens with
-// QTcpServer, accepts on its own notifier, and hands each connection to a QtSocket by request id.
+// QTcpServer, accepts on its own notifier, and hands each connection's descriptor to a QtSocket by
+// request id.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -28,6 +29,7 @@ class QtListener : public QObject, public AsyncListener {
  private:
   void OnReadable();
   void AcceptFailed(int error);
+  void Rearm();
 
   QtSocketFactory& factory_;
   ListenerObserver* observer_ = nullptr;
@@ -35,9 +37,10 @@ class QtListener : public QObject, public AsyncListener {
   // out of descriptors is reported and handled instead of retried in a busy loop.
   QTcpServer server_;
   std::unique_ptr<QSocketNotifier> notifier_;
-  // A descriptor held in reserve: when accepting fails for lack of descriptors, it is released
-  // for a moment to take the waiting connection and close it, so the listener keeps serving.
-  int spareFd_ = -1;
+  // Accepting failed and has not succeeded since: told once, then retried quietly. Clients wait
+  // in the backlog meanwhile, and are served once descriptors are free again (the request
+  // timeout frees those held by idle clients).
+  bool failing_ = false;
 };
 
 }  // namespace quorvel

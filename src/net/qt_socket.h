@@ -1,24 +1,33 @@
 #pragma once
-// The asynchronous socket interface over Qt Network, on the Qt event loop of the thread that
-// creates the sockets: the factory, and the connection socket over QTcpSocket. The listener is in
+// The asynchronous socket interface on the Qt event loop of the thread that creates the sockets:
+// the factory, the timer, and the connection socket, which reads and writes its descriptor
+// directly (QSocketNotifier, one read per wake-up into a buffer of its own, one send per batch of
+// queued bytes) so that a burst of frames costs few system calls and no copies beyond the
+// relay's. Host names are resolved with QHostInfo, off the event loop. The listener is in
 // qt_listener.h.
 
 #include <QObject>
-#include <QTcpSocket>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "proxy/async_socket.h"
+
+class QHostAddress;
 
 namespace quorvel {
 
 class QtSocketFactory : public SocketFactory {
  public:
-  // Qt buffers at most this many unread bytes per socket; beyond it the kernel's window pushes
-  // back. It holds the largest FLAP frame (65535 + 6) with room to spare.
-  static constexpr qint64 kReadBufferSize = 256 * 1024;
+  // A socket buffers at most this many unread bytes; beyond it the kernel's window pushes back.
+  // It holds the largest FLAP frame (65535 + 6) with room to spare.
+  static constexpr std::size_t kReadBufferSize = 256 * 1024;
   // A closed connection with bytes still queued is kept this long at most to deliver them.
   static constexpr int kLingerMilliseconds = 30000;
 
@@ -29,17 +38,31 @@ class QtSocketFactory : public SocketFactory {
 
   std::unique_ptr<AsyncSocket> MakeSocket() override;
   std::unique_ptr<AsyncListener> MakeListener() override;
+  std::unique_ptr<AsyncTimer> MakeTimer() override;
 
   // Connections closed by their owner that are still delivering their last bytes.
   static int LingeringCount();
 
-  // Incoming connections between the listener's ConnectionRequest and a socket's Accept.
-  RequestId AddPending(QTcpSocket* socket);
-  QTcpSocket* TakePending(RequestId id);
+  // Incoming connections (their descriptors) between the listener's ConnectionRequest and a
+  // socket's Accept.
+  RequestId AddPending(int fd);
+  // The descriptor of request `id`, now the caller's; -1 when there is none.
+  int TakePending(RequestId id);
 
  private:
   RequestId nextId_ = 0;
-  std::map<RequestId, QTcpSocket*> pending_;
+  std::map<RequestId, int> pending_;
+};
+
+class QtTimer : public AsyncTimer {
+ public:
+  QtTimer();
+  void Start(int milliseconds, std::function<void()> fire) override;
+  void Stop() override;
+
+ private:
+  QTimer timer_;
+  std::function<void()> fire_;
 };
 
 class QtSocket : public QObject, public AsyncSocket {
@@ -49,37 +72,79 @@ class QtSocket : public QObject, public AsyncSocket {
 
   void SetObserver(SocketObserver* observer) override { observer_ = observer; }
   SocketState State() const override;
-  std::uint16_t RemotePort() const override;
-  std::string RemoteHostIP() const override;
+  std::uint16_t RemotePort() const override { return remotePort_; }
+  std::string RemoteHostIP() const override { return remoteIp_; }
+  std::string LocalHostIP() const override { return localIp_; }
+  std::uint16_t LocalPort() const override { return localPort_; }
+  SocketFailure LastFailure() const override { return failure_; }
   void Connect(const std::string& host, std::uint16_t port) override;
   void Accept(RequestId id) override;
   void SendData(BytesView data) override;
-  std::size_t BytesPending() const override;
-  std::size_t BytesAvailable() const override;
+  std::size_t BytesPending() const override { return out_.size() - outHead_; }
+  std::size_t BytesAvailable() const override { return inTail_ - inHead_; }
   Bytes PeekData(std::size_t maximum) override;
   Bytes GetData(std::size_t maximum) override;
+  BytesView Buffered() override { return {in_.get() + inHead_, inTail_ - inHead_}; }
+  void Discard(std::size_t count) override;
+  void ShutdownWrite() override;
   void Close() override;
 
-  // Writes out what the sockets were given during the notification being handled. Called once a
+  // Writes out what sockets were given since the last flush, one send each. Runs when a
   // notification returns, so a burst of relayed frames leaves in one write.
   static void FlushWrites();
 
  private:
-  void Attach(QTcpSocket* socket);
-  // Delivers a notification now, or from the event loop when one of this socket's own operations
-  // is running (Qt may emit signals from inside a write or a connect).
-  template <typename F>
-  void Notify(F deliver);
+  enum class Link { kNone, kResolving, kConnecting, kConnected, kFailed };
+
+  void Attach(int fd, Link link);
+  void TryNextAddress();
+  void OnReadable();
+  void OnWritable();
+  // Writes what is queued; false when the connection failed.
+  bool Flush();
+  void Failed(int error);
+  void Failed(SocketFailure failure, const std::string& description);
+  // Delivers a notification; a flush follows once the outermost one returns.
+  void Notify(const std::function<void(SocketObserver&)>& deliver);
+  // Delivers it from the event loop instead: for what happens inside one of this socket's own
+  // operations, which must not notify.
+  void NotifyLater(std::function<void(SocketObserver&)> deliver);
+  void Queue();
+  void ResumeReading();
 
   QtSocketFactory& factory_;
   SocketObserver* observer_ = nullptr;
-  QTcpSocket* socket_ = nullptr;
-  bool wasConnected_ = false;
-  bool alternateLimit_ = false;
-  int inCall_ = 0;
-  std::uint64_t epoch_ = 0;  // bumped on Close, so queued notifications of the old link drop
-  std::string targetIp_;
-  std::uint16_t targetPort_ = 0;
+  int fd_ = -1;
+  Link link_ = Link::kNone;
+  std::unique_ptr<QSocketNotifier> readNotifier_;
+  std::unique_ptr<QSocketNotifier> writeNotifier_;
+  std::uint64_t epoch_ = 0;  // bumped on Close and Connect, so late callbacks of the old link drop
+
+  // Unread bytes are in_[inHead_, inTail_); the buffer grows up to kReadBufferSize.
+  std::unique_ptr<char[]> in_;
+  std::size_t inCapacity_ = 0;
+  std::size_t inHead_ = 0;
+  std::size_t inTail_ = 0;
+  bool peerFinished_ = false;
+  bool readingStopped_ = false;  // the buffer was full: reading resumes when bytes are taken
+
+  // Queued bytes are out_[outHead_, end).
+  Bytes out_;
+  std::size_t outHead_ = 0;
+  bool queued_ = false;  // in the list of sockets to flush
+  bool shutdownWanted_ = false;
+  bool shutDown_ = false;
+
+  // Where Connect goes: the addresses left to try, and the lookup of a name.
+  std::vector<std::pair<std::string, std::uint16_t>> candidates_;
+  int lookupId_ = -1;
+  int lastError_ = 0;
+
+  std::string remoteIp_;
+  std::uint16_t remotePort_ = 0;
+  std::string localIp_;
+  std::uint16_t localPort_ = 0;
+  SocketFailure failure_ = SocketFailure::kOther;
 };
 
 }  // namespace quorvel

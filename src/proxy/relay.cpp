@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "proxy/address_scope.h"
 #include "proxy/relay_events.h"
 #include "wire/error.h"
 #include "wire/flap.h"
@@ -30,6 +31,26 @@ std::string Describe(std::exception_ptr failure) {
 const Bytes& FlapTemplate() {
   static const Bytes kTemplate = HexToBytes(kFlapTemplateHex);
   return kTemplate;
+}
+
+// How a SOCKS5 reply tells a failed server connection.
+SocksFailure FailureOf(SocketFailure failure) {
+  switch (failure) {
+    case SocketFailure::kRefused:
+      return SocksFailure::kRefused;
+    case SocketFailure::kHostUnreachable:
+    case SocketFailure::kTimedOut:
+      return SocksFailure::kHostUnreachable;
+    case SocketFailure::kNetworkUnreachable:
+      return SocksFailure::kNetworkUnreachable;
+    case SocketFailure::kOther:
+      break;
+  }
+  return SocksFailure::kGeneral;
+}
+
+SocksStage StageOf(bool greeted) {
+  return greeted ? SocksStage::kSocks5Request : SocksStage::kOpening;
 }
 
 }  // namespace
@@ -65,11 +86,11 @@ class Relay::SocketEvents : public SocketObserver {
   }
   void OnClose() override {
     NotificationScope scope(relay_);
-    relay_.OnPeerClosed(slot_, side_);
+    relay_.OnPeerFinished(slot_, side_);
   }
   void OnError(const std::string& description) override {
     NotificationScope scope(relay_);
-    if (side_ == Toward::kServer) relay_.OnServerError(slot_, description);
+    relay_.OnSocketError(slot_, side_, description);
   }
   void OnSendProgress(std::size_t bytesRemaining) override {
     NotificationScope scope(relay_);
@@ -111,6 +132,7 @@ Relay::~Relay() {
   listener_->SetObserver(nullptr);
   listener_->Close();
   for (auto& slot : slots_) {
+    if (slot->requestTimer) slot->requestTimer->Stop();
     for (SocketSide* side : {&slot->client, &slot->server}) {
       side->socket->SetObserver(nullptr);
       side->socket->Close();
@@ -127,6 +149,7 @@ std::unique_ptr<Relay::Slot> Relay::MakeSlot(SlotIndex index) {
     state.events = std::make_unique<SocketEvents>(*this, *slot, side);
     state.socket->SetObserver(state.events.get());
   }
+  if (index > 0) slot->requestTimer = factory_.MakeTimer();
   return slot;
 }
 
@@ -150,7 +173,7 @@ AsyncSocket& Relay::ServerSocket(SlotIndex slot) {
 }
 
 bool Relay::IsUp(const SocketSide& side) {
-  return side.draining || side.socket->State() == SocketState::kConnected;
+  return side.socket->State() == SocketState::kConnected;
 }
 
 void Relay::RaiseEvent(SlotIndex slot, std::string_view text) {
@@ -187,15 +210,18 @@ void Relay::ResetSlot(SlotIndex index) {
   Slot& slot = SlotAt(index);
   slot.client.socket->Close();
   slot.server.socket->Close();
+  if (slot.requestTimer) slot.requestTimer->Stop();
   slot.request.destination.host.clear();
   slot.request.destination.port = 0;
-  slot.awaitingRequest = true;
+  slot.phase = Phase::kAwaitingRequest;
   slot.connection = 0;
   ++slot.generation;
   for (SocketSide* side : {&slot.client, &slot.server}) {
     side->deferred = false;
     side->paused = false;
-    side->draining = false;
+    side->finished = false;
+    side->forwarded = false;
+    Recount(*side, 0);
   }
 }
 
@@ -206,9 +232,8 @@ void Relay::CloseSlot(SlotIndex index) {
   ResetSlot(index);
 }
 
-void Relay::CloseSlotIfBroken(SlotIndex index) {
-  Slot& slot = SlotAt(index);
-  if (!IsUp(slot.client) || !IsUp(slot.server)) CloseSlot(index);
+void Relay::CloseSlotIfBroken(Slot& slot) {
+  if (!IsUp(slot.client) || !IsUp(slot.server)) CloseSlot(slot.index);
 }
 
 bool Relay::IsClientConnected(SlotIndex slot) const {
@@ -248,9 +273,11 @@ void Relay::DropSlots() {
   while (slots_.size() > 1) {
     std::unique_ptr<Slot> slot = std::move(slots_.back());
     slots_.pop_back();
+    if (slot->requestTimer) slot->requestTimer->Stop();
     for (SocketSide* side : {&slot->client, &slot->server}) {
       side->socket->SetObserver(nullptr);
       side->socket->Close();
+      Recount(*side, 0);
     }
     ++slot->generation;
     Retire(std::move(slot));
@@ -269,6 +296,12 @@ void Relay::OnConnectionRequest(RequestId id) {
     slot.client.socket->Close();
     slot.client.socket->Accept(id);
     slot.connection = ++lastConnection_;
+    if (slot.requestTimer && requestTimeoutMs_ > 0) {
+      slot.requestTimer->Start(requestTimeoutMs_, [this, &slot] {
+        NotificationScope scope(*this);
+        OnRequestTimeout(slot);
+      });
+    }
   });
 }
 
@@ -276,61 +309,111 @@ void Relay::OnAcceptError(const std::string& description) {
   RaiseEvent(0, std::string(kServerSocketFailure) + description);
 }
 
+void Relay::OnRequestTimeout(Slot& slot) {
+  ReportingFailures(slot.index, kClientSocketFailure, [&] {
+    if (slot.phase == Phase::kRelaying || !IsUp(slot.client)) return;
+    const std::uint64_t generation = slot.generation;
+    RaiseEvent(slot.index, kRequestTimedOutEvent);
+    if (slot.generation != generation || slot.phase == Phase::kRelaying) return;
+    if (slot.phase == Phase::kConnecting && IsUp(slot.client)) {
+      Send(slot, Toward::kClient, SocksFailureReply(slot.request, SocksFailure::kHostUnreachable));
+    }
+    CloseSlot(slot.index);
+  });
+}
+
 // ---- Server connection ----------------------------------------------------------------------
+
+// Whether a client may reach `address` through the proxy. A proxy that listens only on loopback
+// serves this machine alone, so anything goes; one that other machines can reach does not lend
+// them this machine's own or its local link's services.
+bool Relay::DestinationAllowed(Slot& slot, const std::string& address) const {
+  if (IsLoopbackAddress(bindAddress_)) return true;
+  if (IsLoopbackAddress(slot.client.socket->RemoteHostIP())) return true;
+  return !IsHostOrLinkLocalAddress(address);
+}
 
 void Relay::OnServerConnected(Slot& slot) {
   ReportingFailures(slot.index, kServerSocketFailure, [&] {
-    CloseSlotIfBroken(slot.index);
-    SendBytes(Toward::kClient, slot.index, SocksGrantedReply(slot.request));
-    // Bytes the client sent behind its request, before the connection stood, go out now.
-    if (slot.client.socket->State() == SocketState::kConnected &&
-        slot.client.socket->BytesAvailable() > 0) {
+    if (!IsUp(slot.client)) {
+      CloseSlot(slot.index);
+      return;
+    }
+    AsyncSocket& server = *slot.server.socket;
+    // A name may have resolved to an address the client may not reach: nothing has been relayed
+    // yet, so the connection ends here.
+    if (!DestinationAllowed(slot, server.RemoteHostIP())) {
+      const std::uint64_t generation = slot.generation;
+      RaiseEvent(slot.index, std::string(kDestinationNotAllowedEvent) + server.RemoteHostIP());
+      if (slot.generation == generation) {
+        Refuse(slot, SocksFailureReply(slot.request, SocksFailure::kNotAllowed));
+      }
+      return;
+    }
+    if (slot.requestTimer) slot.requestTimer->Stop();
+    slot.phase = Phase::kRelaying;
+    SendBytes(Toward::kClient, slot.index,
+              SocksGrantedReply(slot.request, server.LocalHostIP(), server.LocalPort()));
+    // Bytes the client sent behind its request, before the connection stood, go out now, and
+    // its end of sending when it came meanwhile.
+    if (IsUp(slot.client) && (slot.client.socket->BytesAvailable() > 0 || slot.client.finished)) {
       RunArrivals(slot, Toward::kClient);
     }
   });
 }
 
-void Relay::OnServerError(Slot& slot, const std::string& description) {
-  ReportingFailures(slot.index, kServerSocketFailure, [&] {
-    RaiseEvent(slot.index, std::string(kServerErrorEvent) + description + " (" +
-                               slot.server.socket->RemoteHostIP() + ")");
-    if (slot.awaitingRequest) Send(slot, Toward::kClient, SocksRejectedReply(slot.request));
-    CloseSlot(slot.index);
+// A failed connect, or a reset or timeout of an established connection.
+void Relay::OnSocketError(Slot& slot, Toward side, const std::string& description) {
+  const SlotIndex i = slot.index;
+  ReportingFailures(i, side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
+    SocketSide& failed = SideOf(slot, side);
+    const std::uint64_t generation = slot.generation;
+    // A peer that already ended its side of the connection may well reset it when more comes;
+    // its close has been told.
+    if (!failed.forwarded) {
+      RaiseEvent(i, std::string(kServerErrorEvent) + description + " (" +
+                        failed.socket->RemoteHostIP() + ")");
+      if (slot.generation != generation) return;
+    }
+    if (side == Toward::kServer && slot.phase == Phase::kConnecting && IsUp(slot.client)) {
+      Send(slot, Toward::kClient,
+           SocksFailureReply(slot.request, FailureOf(failed.socket->LastFailure())));
+    }
+    CloseSlot(i);
   });
 }
 
-void Relay::OnPeerClosed(Slot& slot, Toward side) {
+// The peer of one side finished sending. What it sent before goes to the other side first, a
+// partial frame included; then the other side's sending ends too. The other direction goes on
+// until its own end.
+void Relay::OnPeerFinished(Slot& slot, Toward side) {
   const SlotIndex i = slot.index;
   ReportingFailures(i, side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
-    SocketSide& closed = SideOf(slot, side);
-    SocketSide& other = SideOf(slot, Opposite(side));
-    // What the peer sent before closing goes to the other side first; the other side is then
-    // closed gracefully, after its queued bytes are written.
-    if (!slot.awaitingRequest && other.socket->State() == SocketState::kConnected &&
-        closed.socket->BytesAvailable() > 0 && !closed.running) {
-      const std::uint64_t generation = slot.generation;
-      closed.draining = true;
-      closed.paused = false;
-      closed.running = true;
-      {
-        // Ends the drain however the relaying ends, failures included.
-        struct EndDrain {
-          Slot& slot;
-          SocketSide& side;
-          std::uint64_t generation;
-          ~EndDrain() {
-            side.running = false;
-            if (slot.generation == generation) side.draining = false;
-          }
-        } endDrain{slot, closed, generation};
-        RelayBytes(slot, side, closed.socket->BytesAvailable());
-      }
-      if (slot.generation != generation) return;
+    SocketSide& state = SideOf(slot, side);
+    state.finished = true;
+    if (state.running || state.paused) {
+      state.deferred = true;  // taken up when the running handler ends, or the queue drains
+      return;
     }
-    RaiseEvent(i, side == Toward::kClient ? kClientClosedEvent : kServerClosedEvent);
-    other.socket->Close();
-    if (i <= HighestSlot() && &SlotAt(i) == &slot) ResetSlot(i);
+    RunArrivals(slot, side);
   });
+}
+
+void Relay::ForwardFinish(Slot& slot, Toward side) {
+  SocketSide& state = SideOf(slot, side);
+  SocketSide& other = SideOf(slot, Opposite(side));
+  state.forwarded = true;
+  // One close is told per connection: the side that ended it first.
+  if (!other.forwarded) {
+    const std::uint64_t generation = slot.generation;
+    RaiseEvent(slot.index, side == Toward::kClient ? kClientClosedEvent : kServerClosedEvent);
+    if (slot.generation != generation) return;  // closed meanwhile, by a nested notification
+  }
+  if (other.forwarded || !IsUp(other)) {
+    ResetSlot(slot.index);  // both directions ended: closes gracefully, after queued bytes
+    return;
+  }
+  other.socket->ShutdownWrite();
 }
 
 // ---- Arrivals -------------------------------------------------------------------------------
@@ -359,96 +442,144 @@ void Relay::RunArrivals(Slot& slot, Toward side) {
   } while (slot.generation == generation && state.deferred && !state.paused &&
            state.socket->BytesAvailable() > 0);
   state.running = false;
+  if (slot.generation != generation || state.paused || !state.finished || state.forwarded) return;
+  ReportingFailures(slot.index,
+                    side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
+                      if (slot.phase == Phase::kConnecting) return;  // finished once granted
+                      if (slot.phase != Phase::kRelaying) {
+                        // The client ended without a whole request.
+                        state.forwarded = true;
+                        RaiseEvent(slot.index, kClientClosedEvent);
+                        CloseSlot(slot.index);
+                        return;
+                      }
+                      if (state.socket->BytesAvailable() == 0) ForwardFinish(slot, side);
+                    });
 }
 
 void Relay::ClientArrival(Slot& slot) {
   ReportingFailures(slot.index, kClientSocketFailure, [&] {
-    if (slot.awaitingRequest) {
+    if (slot.phase == Phase::kAwaitingRequest || slot.phase == Phase::kAwaitingSocks5Request) {
       TakeRequest(slot);
       return;
     }
     // Bytes that follow the request wait until the server connection stands.
-    if (slot.server.socket->State() == SocketState::kConnecting) return;
+    if (slot.phase == Phase::kConnecting) return;
     const std::uint64_t generation = slot.generation;
-    CloseSlotIfBroken(slot.index);
+    CloseSlotIfBroken(slot);
     if (slot.generation != generation) return;
-    RelayBytes(slot, Toward::kClient, slot.client.socket->BytesAvailable());
+    RelayBytes(slot, Toward::kClient);
   });
 }
 
 void Relay::ServerArrival(Slot& slot) {
   ReportingFailures(slot.index, kServerBytesFailure, [&] {
     const std::uint64_t generation = slot.generation;
-    CloseSlotIfBroken(slot.index);
+    CloseSlotIfBroken(slot);
     if (slot.generation != generation) return;
-    RelayBytes(slot, Toward::kServer, slot.server.socket->BytesAvailable());
+    RelayBytes(slot, Toward::kServer);
   });
 }
 
-// Takes the client's request once all of it is there and starts the server connection. What is
-// not a request the proxy serves is dropped, and the slot keeps waiting.
+// Takes the client's request once all of it is there (a SOCKS5 greeting first) and starts the
+// server connection. A request that is not served is answered with its refusal, and the slot
+// closes.
 void Relay::TakeRequest(Slot& slot) {
   AsyncSocket& client = *slot.client.socket;
-  const SocksParse parse = ParseSocksRequest(client.PeekData(kMaxSocksRequestSize));
-  switch (parse.status) {
-    case SocksParse::Status::kIncomplete:
-      return;
-    case SocksParse::Status::kRejected:
-      client.GetData();
-      return;
-    case SocksParse::Status::kParsed:
-      break;
-  }
-  client.GetData(parse.size);
-  const SocksDestination& destination = parse.request.destination;
   const std::uint64_t generation = slot.generation;
-  RaiseEvent(slot.index, std::string(kConnectingEvent) + destination.host);
-  if (slot.generation != generation) return;
-  slot.awaitingRequest = false;
-  slot.request = parse.request;
-  slot.server.socket->Close();
-  slot.server.socket->Connect(destination.host, destination.port);
+  while (true) {
+    const SocksParse parse =
+        ParseSocksRequest(client.Buffered(), StageOf(slot.phase == Phase::kAwaitingSocks5Request));
+    switch (parse.status) {
+      case SocksParse::Status::kIncomplete:
+        return;
+      case SocksParse::Status::kRefused:
+        RaiseEvent(slot.index, kRequestRefusedEvent);
+        if (slot.generation == generation) Refuse(slot, parse.reply);
+        return;
+      case SocksParse::Status::kGreeting:
+        client.Discard(parse.size);
+        Send(slot, Toward::kClient, parse.reply);
+        slot.phase = Phase::kAwaitingSocks5Request;
+        continue;
+      case SocksParse::Status::kParsed:
+        break;
+    }
+    client.Discard(parse.size);
+    const SocksDestination& destination = parse.request.destination;
+    if (!DestinationAllowed(slot, destination.host)) {
+      RaiseEvent(slot.index, std::string(kDestinationNotAllowedEvent) + destination.host);
+      if (slot.generation == generation) {
+        Refuse(slot, SocksFailureReply(parse.request, SocksFailure::kNotAllowed));
+      }
+      return;
+    }
+    RaiseEvent(slot.index, std::string(kConnectingEvent) + destination.host);
+    if (slot.generation != generation) return;
+    slot.phase = Phase::kConnecting;
+    slot.request = parse.request;
+    slot.server.socket->Close();
+    slot.server.socket->Connect(destination.host, destination.port);
+    return;
+  }
 }
 
-void Relay::RelayBytes(Slot& slot, Toward side, std::size_t bytesTotal) {
-  AsyncSocket& socket = *SideOf(slot, side).socket;
+// Answers the client with `reply` (when there is one) and closes the slot; the reply is written
+// before the connection ends.
+void Relay::Refuse(Slot& slot, BytesView reply) {
+  AsyncSocket& client = *slot.client.socket;
+  client.Discard(client.BytesAvailable());
+  if (!reply.empty() && IsUp(slot.client)) Send(slot, Toward::kClient, reply);
+  CloseSlot(slot.index);
+}
+
+void Relay::RelayBytes(Slot& slot, Toward side) {
+  SocketSide& state = SideOf(slot, side);
+  AsyncSocket& socket = *state.socket;
   // The client side goes by the port the client asked for, the server side by the port its
   // socket is connected to: the same number for every connection the relay makes.
   const bool framed = side == Toward::kClient ? slot.request.destination.port == kOscarPort
                                               : socket.RemotePort() == kOscarPort;
   if (framed) {
-    FrameLoop(slot, side, bytesTotal);
+    FrameLoop(slot, side);
     return;
   }
-  Bytes data = socket.GetData();
-  if (!data.empty()) RaiseBytes(slot, side, data);
+  const BytesView available = socket.Buffered();
+  if (available.empty()) return;
+  state.scratch.assign(available);
+  socket.Discard(available.size());
+  RaiseBytes(slot, side, state.scratch);
 }
 
-// Cuts whole FLAP frames off the front of the socket's unread bytes. Only the 6-byte header is
-// peeked, so a burst of many frames costs time in proportion to its bytes. A partial frame stays
-// unread in the socket until more of it arrives.
-void Relay::FrameLoop(Slot& slot, Toward side, std::size_t remaining) {
-  AsyncSocket& socket = *SideOf(slot, side).socket;
+// Cuts whole FLAP frames off the front of the socket's unread bytes, each copied once into the
+// side's reused frame buffer. A partial frame stays unread until more of it arrives, or goes out
+// as it is once the peer has finished sending.
+void Relay::FrameLoop(Slot& slot, Toward side) {
+  SocketSide& state = SideOf(slot, side);
+  AsyncSocket& socket = *state.socket;
   const std::uint64_t generation = slot.generation;
-  while (true) {
-    const Bytes header = socket.PeekData(kFlapHeaderSize);
-    if (header.empty()) return;
-    if (header[0] != kFlapStart) {
-      // Stray bytes: everything available goes out unframed, as one chunk.
-      Bytes data = socket.GetData();
-      RaiseBytes(slot, side, data);
-      return;
+  while (!state.paused) {
+    const BytesView available = socket.Buffered();
+    if (available.empty()) return;
+    std::size_t take = available.size();  // stray bytes: everything, as one chunk
+    bool frame = false;
+    if (available[0] == kFlapStart) {
+      if (available.size() >= kFlapHeaderSize) {
+        const std::size_t frameSize =
+            kFlapHeaderSize + static_cast<std::size_t>(WordAt(available, kFlapLengthOffset));
+        frame = available.size() >= frameSize;
+        if (frame) take = frameSize;
+      }
+      if (!frame && !state.finished) return;
     }
-    if (header.size() < kFlapHeaderSize) return;
-    const std::size_t frameSize =
-        kFlapHeaderSize + static_cast<std::size_t>(WordAt(header, kFlapLengthOffset));
-    remaining = std::min(remaining, socket.BytesAvailable());
-    if (remaining < frameSize) return;
-    Bytes frame = socket.GetData(frameSize);
-    RaiseFrame(slot, side, frame);
+    state.scratch.assign(available.data(), take);
+    socket.Discard(take);
+    if (frame) {
+      RaiseFrame(slot, side, state.scratch);
+    } else {
+      RaiseBytes(slot, side, state.scratch);
+    }
     if (slot.generation != generation) return;
-    remaining -= frameSize;
-    if (remaining < kFlapHeaderSize) return;
   }
 }
 
@@ -475,14 +606,52 @@ void Relay::RaiseBytes(Slot& slot, Toward side, Bytes& data) {
 void Relay::Send(Slot& slot, Toward toward, BytesView data) {
   SocketSide& target = SideOf(slot, toward);
   target.socket->SendData(data);
-  if (target.socket->BytesPending() > kPauseAbove) SideOf(slot, Opposite(toward)).paused = true;
+  Recount(target, target.socket->BytesPending());
+  // Over the total cap, every queue is held to what a queue may keep before its feeder resumes.
+  const std::size_t limit = totalQueued_ > queueCap_ ? kResumeBelow : kPauseAbove;
+  if (target.counted > limit) SideOf(slot, Opposite(toward)).paused = true;
+  if (totalQueued_ > queueCap_ && !overCap_) {
+    overCap_ = true;
+    PauseLargestFeeders();
+  }
+}
+
+void Relay::Recount(SocketSide& side, std::size_t pending) {
+  totalQueued_ = totalQueued_ - side.counted + pending;
+  side.counted = pending;
+  if (totalQueued_ <= queueCap_) overCap_ = false;
+}
+
+// Stops reading on the sides that feed queues of at least the mean size: the largest queue is
+// always among them. Each resumes as its own queue drains, as after the per-connection pause, so
+// a reader that stopped holds up only the connections it is reading from.
+void Relay::PauseLargestFeeders() {
+  std::size_t queues = 0;
+  for (const auto& slot : slots_) {
+    queues += (slot->client.counted > 0 ? 1u : 0u) + (slot->server.counted > 0 ? 1u : 0u);
+  }
+  if (queues == 0) return;
+  const std::size_t mean = totalQueued_ / queues;
+  for (const auto& slot : slots_) {
+    if (slot->client.counted > 0 && slot->client.counted >= mean) slot->server.paused = true;
+    if (slot->server.counted > 0 && slot->server.counted >= mean) slot->client.paused = true;
+  }
+}
+
+void Relay::Resume(Slot& slot, Toward side) {
+  SocketSide& state = SideOf(slot, side);
+  state.paused = false;
+  if (!state.running && (state.socket->BytesAvailable() > 0 || state.finished)) {
+    RunArrivals(slot, side);
+  }
 }
 
 void Relay::OnSendProgress(Slot& slot, Toward side, std::size_t bytesRemaining) {
-  SocketSide& other = SideOf(slot, Opposite(side));
-  if (!other.paused || bytesRemaining > kResumeBelow) return;
-  other.paused = false;
-  if (!other.running && other.socket->BytesAvailable() > 0) RunArrivals(slot, Opposite(side));
+  SocketSide& target = SideOf(slot, side);
+  Recount(target, bytesRemaining);
+  SocketSide& feeder = SideOf(slot, Opposite(side));
+  if (!feeder.paused || bytesRemaining > kResumeBelow) return;
+  Resume(slot, Opposite(side));
 }
 
 void Relay::SendBytes(Toward toward, SlotIndex slot, BytesView data) {
@@ -502,7 +671,7 @@ void Relay::SendFrame(Toward toward, SlotIndex slot, Bytes& frame) {
 
 void Relay::StampAndSend(Toward toward, SlotIndex index, Bytes& frame) {
   Slot& slot = SlotAt(index);
-  CloseSlotIfBroken(index);
+  CloseSlotIfBroken(slot);
   if (frame.empty() || frame[0] != kFlapStart) frame.insert(0, FlapTemplate());
   if (frame.size() < kFlapHeaderSize) throw Error("Frame is shorter than its 6-byte header");
   const std::size_t length = frame.size() - kFlapHeaderSize;

@@ -29,6 +29,12 @@ class Relay : public RelayControl {
   // queued, and resumes once the queue drains to kResumeBelow.
   static constexpr std::size_t kPauseAbove = std::size_t{1} << 20;
   static constexpr std::size_t kResumeBelow = std::size_t{256} << 10;
+  // The bytes queued across all connections above which reading pauses on the connections that
+  // feed the largest queues; above it, no queue keeps more than kResumeBelow without its feeder
+  // pausing.
+  static constexpr std::size_t kDefaultQueueCap = std::size_t{256} << 20;
+  // How long a client has to complete its request, and the server connection to stand.
+  static constexpr int kDefaultRequestTimeoutMs = 30000;
 
   explicit Relay(SocketFactory& factory, RelayHost* host = nullptr);
   ~Relay() override;
@@ -38,8 +44,16 @@ class Relay : public RelayControl {
   // The host receives every event; without one, events go nowhere.
   void SetHost(RelayHost* host) { host_ = host; }
   // The local address the listener binds; 127.0.0.1 unless changed. Takes effect at
-  // StartListening.
+  // StartListening. Bound to any other than a loopback address, the proxy serves other machines,
+  // and then connects a client that does not come from loopback to no loopback or link-local
+  // destination.
   void SetBindAddress(std::string address) { bindAddress_ = std::move(address); }
+  // Takes effect for clients accepted from now on; 0 or less: no limit.
+  void SetRequestTimeout(int milliseconds) { requestTimeoutMs_ = milliseconds; }
+  void SetQueueCap(std::size_t bytes) { queueCap_ = bytes; }
+  // Bytes queued for sending across all connections now.
+  std::size_t QueuedBytes() const { return totalQueued_; }
+
   // RelayControl
   void StartListening(std::uint16_t port) override;
   void StopListening() override;
@@ -62,14 +76,26 @@ class Relay : public RelayControl {
   class ListenerEvents;
   class NotificationScope;
 
+  // Where a slot stands.
+  enum class Phase {
+    kAwaitingRequest,        // the next bytes from the client are its request (or greeting)
+    kAwaitingSocks5Request,  // the SOCKS5 greeting was answered; its request comes next
+    kConnecting,             // the request was taken; the server connection is being made
+    kRelaying,               // the request was granted
+  };
+
   // One socket of a slot and the state of reading from it.
   struct SocketSide {
     std::unique_ptr<AsyncSocket> socket;
     std::unique_ptr<SocketEvents> events;
-    bool running = false;   // an arrival handler of this socket is on the stack
-    bool deferred = false;  // an arrival came while running or paused
-    bool paused = false;    // the other side's queue is full: leave bytes unread
-    bool draining = false;  // the peer closed; its last bytes are being relayed
+    bool running = false;     // an arrival handler of this socket is on the stack
+    bool deferred = false;    // an arrival came while running or paused
+    bool paused = false;      // the other side's queue is full: leave bytes unread
+    bool finished = false;    // the peer finished sending; what it sent is being relayed
+    bool forwarded = false;   // all it sent, and then its end, went to the other side
+    std::size_t counted = 0;  // this socket's queued bytes as counted in the relay's total
+    // The frame or chunk handed to the host, reused from one to the next.
+    Bytes scratch;
   };
 
   struct Slot {
@@ -78,14 +104,15 @@ class Relay : public RelayControl {
     // The latest request taken on this slot. A reset clears its host and port and keeps the
     // bytes its replies echo.
     SocksRequest request;
-    // True while the next bytes from the client are its request.
-    bool awaitingRequest = false;
+    Phase phase = Phase::kAwaitingRequest;
     ConnectionId connection = 0;  // the client connection accepted into the slot; 0 once reset
-    std::int32_t clientSeq = 0;  // last sequence number sent to the client
-    std::int32_t serverSeq = 0;  // last sequence number sent to the server
+    std::int32_t clientSeq = 0;   // last sequence number sent to the client
+    std::int32_t serverSeq = 0;   // last sequence number sent to the server
     // Bumped whenever the slot is reset or discarded, so a running loop notices.
     std::uint64_t generation = 0;
     SlotIndex index = 0;
+    // Ends a request that is not granted in time; null without timers.
+    std::unique_ptr<AsyncTimer> requestTimer;
   };
 
   // Notification entry points, one per socket notification; `side` names the peer the socket
@@ -94,9 +121,10 @@ class Relay : public RelayControl {
   void OnAcceptError(const std::string& description);
   void OnServerConnected(Slot& slot);
   void OnArrival(Slot& slot, Toward side);
-  void OnPeerClosed(Slot& slot, Toward side);
-  void OnServerError(Slot& slot, const std::string& description);
+  void OnPeerFinished(Slot& slot, Toward side);
+  void OnSocketError(Slot& slot, Toward side, const std::string& description);
   void OnSendProgress(Slot& slot, Toward side, std::size_t bytesRemaining);
+  void OnRequestTimeout(Slot& slot);
 
   // Runs `step`; a failure inside it is raised as an event on `slot`: `prefix` and the failure's
   // description. Nothing is closed: the slot stays as the failure left it.
@@ -109,19 +137,28 @@ class Relay : public RelayControl {
   void ClientArrival(Slot& slot);
   void ServerArrival(Slot& slot);
   void TakeRequest(Slot& slot);
-  void RelayBytes(Slot& slot, Toward side, std::size_t bytesTotal);
-  void FrameLoop(Slot& slot, Toward side, std::size_t remaining);
+  void Refuse(Slot& slot, BytesView reply);
+  bool DestinationAllowed(Slot& slot, const std::string& address) const;
+  void RelayBytes(Slot& slot, Toward side);
+  void FrameLoop(Slot& slot, Toward side);
   void RaiseFrame(Slot& slot, Toward side, Bytes& frame);
   void RaiseBytes(Slot& slot, Toward side, Bytes& data);
+  // Once a side whose peer finished has relayed everything, the other side's sending ends too;
+  // when both have, the slot closes.
+  void ForwardFinish(Slot& slot, Toward side);
 
   void StampAndSend(Toward toward, SlotIndex slot, Bytes& frame);
   void Send(Slot& slot, Toward toward, BytesView data);
+  // Brings the total of queued bytes up to date with one socket's queue.
+  void Recount(SocketSide& side, std::size_t pending);
+  void PauseLargestFeeders();
+  void Resume(Slot& slot, Toward side);
 
   // Slot management; failures (an index that names no slot) reach the caller.
   SlotIndex TakeFreeSlot();
   void ResetSlot(SlotIndex slot);
   void CloseSlot(SlotIndex slot);
-  void CloseSlotIfBroken(SlotIndex slot);
+  void CloseSlotIfBroken(Slot& slot);
   void DropSlots();
   void Retire(std::unique_ptr<Slot> slot);
   std::unique_ptr<Slot> MakeSlot(SlotIndex index);
@@ -138,6 +175,10 @@ class Relay : public RelayControl {
   SocketFactory& factory_;
   RelayHost* host_;
   std::string bindAddress_ = "127.0.0.1";
+  int requestTimeoutMs_ = kDefaultRequestTimeoutMs;
+  std::size_t queueCap_ = kDefaultQueueCap;
+  std::size_t totalQueued_ = 0;
+  bool overCap_ = false;  // the total went above the cap and has not yet drained enough
   std::unique_ptr<AsyncListener> listener_;
   std::unique_ptr<ListenerEvents> listenerEvents_;
   std::vector<std::unique_ptr<Slot>> slots_;  // element 0 is never connected

@@ -13,8 +13,17 @@ namespace quorvel {
 inline constexpr std::string_view kConnectingEvent = "Connecting: ";
 inline constexpr std::string_view kClientClosedEvent = "Local Socket Closed";
 inline constexpr std::string_view kServerClosedEvent = "Remote Socket Closed";
-// The server connection failed; the description and " (" address ")" follow.
+// A connection failed (the server's connect, or a reset or timeout of either established
+// connection); the description and " (" the peer's address ")" follow.
 inline constexpr std::string_view kServerErrorEvent = "Socket Error: ";
+// A client's request was refused: not a request the proxy serves (another protocol, BIND, an
+// over-long user id or host name, port 0).
+inline constexpr std::string_view kRequestRefusedEvent = "Request Refused";
+// A client did not complete its request, or its server connection did not stand, in time.
+inline constexpr std::string_view kRequestTimedOutEvent = "Request Timed Out";
+// A client from another machine asked for a destination on this machine or its local link; the
+// address follows.
+inline constexpr std::string_view kDestinationNotAllowedEvent = "Destination Not Allowed: ";
 // A send found a side of its slot gone.
 inline constexpr std::string_view kUnexpectedlyClosedEvent = "Connection was unexpectedly closed.";
 

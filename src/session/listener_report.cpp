@@ -1,16 +1,8 @@
 #include "session/listener_report.h"
 
-#include <QHostAddress>
-#include <QString>
-
 #include "proxy/relay_events.h"
 
 namespace quorvel {
-
-bool IsLoopbackAddress(const std::string& address) {
-  QHostAddress parsed;
-  return parsed.setAddress(QString::fromStdString(address)) && parsed.isLoopback();
-}
 
 std::string EndpointText(const std::string& address, std::uint16_t port) {
   const bool v6 = address.find(':') != std::string::npos;

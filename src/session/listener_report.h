@@ -6,13 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "proxy/address_scope.h"
 #include "proxy/relay_host.h"
 
 namespace quorvel {
 
-// True when `address` (as the bind setting names it) is reached from this machine only:
-// 127.0.0.0/8 or ::1. Every other address, 0.0.0.0 and :: above all, lets other machines in.
-bool IsLoopbackAddress(const std::string& address);
+// IsLoopbackAddress (proxy/address_scope.h) tells whether the bind setting's address is reached
+// from this machine only: 127.0.0.0/8 or ::1. Every other address, 0.0.0.0 and :: above all,
+// lets other machines in.
 
 // "address:port", with an IPv6 address in brackets.
 std::string EndpointText(const std::string& address, std::uint16_t port);

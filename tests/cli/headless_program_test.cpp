@@ -52,7 +52,7 @@ TEST(Headless, PortInUseFailsSavingNothingAndSigtermExitsSavingThePrefs) {
   const QByteArray request = Socks4Request(*taken);
   Socket client = ConnectTo(port, request);
   EXPECT_EQ(Read(*client, 8).toHex(' ').toStdString(),
-            ("\x04\x5A" + request.mid(2, 6)).toHex(' ').toStdString())
+            (QByteArray("\x00\x5A", 2) + request.mid(2, 6)).toHex(' ').toStdString())
       << "the SOCKS reply";
   ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
   ASSERT_TRUE(process.waitForFinished(5000));

@@ -6,9 +6,11 @@
 // after a notification.
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "proxy/async_socket.h"
 #include "wire/error.h"
@@ -23,6 +25,9 @@ class FakeSocket : public AsyncSocket {
   SocketState State() const override { return state_; }
   std::uint16_t RemotePort() const override { return port_; }
   std::string RemoteHostIP() const override { return ip_; }
+  std::string LocalHostIP() const override { return localIp; }
+  std::uint16_t LocalPort() const override { return localPort; }
+  SocketFailure LastFailure() const override { return failure_; }
   void Connect(const std::string& host, std::uint16_t port) override {
     ip_ = host;
     port_ = port;
@@ -31,27 +36,43 @@ class FakeSocket : public AsyncSocket {
   void Accept(RequestId id) override;
   void SendData(BytesView data) override {
     if (state_ != SocketState::kConnected) throw Error("Socket is not connected");
+    if (shutDown) throw Error("Socket is shut down for sending");
     sent.append(data);
     pending_ += data.size();
   }
   std::size_t BytesPending() const override { return pending_; }
-  std::size_t BytesAvailable() const override { return inbox_.size(); }
-  Bytes PeekData(std::size_t maximum) override { return inbox_.substr(0, maximum); }
+  std::size_t BytesAvailable() const override { return inbox_.size() - head_; }
+  Bytes PeekData(std::size_t maximum) override { return Bytes(Buffered().substr(0, maximum)); }
   Bytes GetData(std::size_t maximum) override {
-    Bytes out = inbox_.substr(0, maximum);
-    inbox_.erase(0, out.size());
+    Bytes out = PeekData(maximum);
+    Discard(out.size());
     return out;
   }
+  BytesView Buffered() override { return BytesView(inbox_).substr(head_); }
+  void Discard(std::size_t count) override {
+    head_ += std::min(count, BytesAvailable());
+    if (head_ == inbox_.size()) {
+      inbox_.clear();
+      head_ = 0;
+    }
+  }
+  void ShutdownWrite() override { shutDown = true; }
   void Close() override {
     state_ = SocketState::kClosed;
     inbox_.clear();
+    head_ = 0;
     pending_ = 0;
+    shutDown = false;
   }
 
   // ---- The network's side ----
   void Arrive(BytesView bytes) {
     inbox_.append(bytes);
-    if (observer_) observer_->OnDataArrival(inbox_.size());
+    Announce();
+  }
+  // The bytes that arrived quietly are announced.
+  void Announce() {
+    if (observer_) observer_->OnDataArrival(BytesAvailable());
   }
   // Bytes arrive unannounced, as while a nested event loop holds the notification back.
   void ArriveQuietly(BytesView bytes) { inbox_.append(bytes); }
@@ -59,15 +80,24 @@ class FakeSocket : public AsyncSocket {
     state_ = SocketState::kConnected;
     if (observer_) observer_->OnConnect();
   }
-  void FailConnect(const std::string& description) {
+  void FailConnect(const std::string& description,
+                   SocketFailure failure = SocketFailure::kRefused) {
     state_ = SocketState::kClosed;
+    failure_ = failure;
     if (observer_) observer_->OnError(description);
   }
-  // The peer closes; unread bytes stay readable until the owner closes the socket.
+  // The peer finishes sending; unread bytes stay readable, and the socket can still send, until
+  // the owner closes it.
   void PeerCloses() {
-    state_ = SocketState::kClosed;
     if (observer_) observer_->OnClose();
   }
+  // The connection fails (a reset).
+  void Fail(const std::string& description) {
+    state_ = SocketState::kError;
+    if (observer_) observer_->OnError(description);
+  }
+  // A name being connected to resolved to `ip`.
+  void ConnectsTo(const std::string& ip) { ip_ = ip; }
   // The connection drops with no notification yet.
   void Vanish() { state_ = SocketState::kClosed; }
   // The peer reads `count` of the queued bytes.
@@ -76,17 +106,22 @@ class FakeSocket : public AsyncSocket {
     if (observer_) observer_->OnSendProgress(pending_);
   }
   Bytes TakeSent() { return std::exchange(sent, Bytes()); }
-  const Bytes& Unread() const { return inbox_; }
+  Bytes Unread() const { return inbox_.substr(head_); }
 
-  Bytes sent;  // what the relay sent, until taken
+  Bytes sent;             // what the relay sent, until taken
+  bool shutDown = false;  // the owner ended its sending
+  std::string localIp;
+  std::uint16_t localPort = 0;
 
  private:
   friend class FakeNetwork;
   FakeNetwork* network_ = nullptr;
   SocketObserver* observer_ = nullptr;
   SocketState state_ = SocketState::kClosed;
-  Bytes inbox_;
+  Bytes inbox_;  // unread from head_ on
+  std::size_t head_ = 0;
   std::size_t pending_ = 0;
+  SocketFailure failure_ = SocketFailure::kOther;
   std::string ip_;
   std::uint16_t port_ = 0;
 };
@@ -112,6 +147,31 @@ class FakeListener : public AsyncListener {
   std::string failure;  // non-empty: Listen and Close throw this
 };
 
+// A timer the test fires.
+class FakeTimer : public AsyncTimer {
+ public:
+  explicit FakeTimer(std::vector<FakeTimer*>& registry) : registry_(registry) {
+    registry_.push_back(this);
+  }
+  ~FakeTimer() override { std::erase(registry_, this); }
+  FakeTimer(const FakeTimer&) = delete;
+  FakeTimer& operator=(const FakeTimer&) = delete;
+  void Start(int milliseconds, std::function<void()> fire) override {
+    ms = milliseconds;
+    fire_ = std::move(fire);
+  }
+  void Stop() override { fire_ = nullptr; }
+  bool Running() const { return fire_ != nullptr; }
+  void Fire() {
+    if (auto fire = std::exchange(fire_, nullptr)) fire();
+  }
+  int ms = 0;
+
+ private:
+  std::vector<FakeTimer*>& registry_;
+  std::function<void()> fire_;
+};
+
 class FakeNetwork : public SocketFactory {
  public:
   std::unique_ptr<AsyncSocket> MakeSocket() override {
@@ -122,6 +182,16 @@ class FakeNetwork : public SocketFactory {
   std::unique_ptr<AsyncListener> MakeListener() override {
     return std::unique_ptr<AsyncListener>(listener = new FakeListener());
   }
+  std::unique_ptr<AsyncTimer> MakeTimer() override { return std::make_unique<FakeTimer>(timers); }
+  // Fires every running timer.
+  void FireTimers() {
+    const std::vector<FakeTimer*> now = timers;
+    for (FakeTimer* t : now) {
+      if (std::find(timers.begin(), timers.end(), t) != timers.end()) t->Fire();
+    }
+  }
+  std::vector<FakeTimer*> timers;           // every timer that exists
+  std::string clientAddress = "127.0.0.1";  // where accepted clients come from
   // A client connects to the listener (false when it is not listening).
   bool ClientConnects() {
     if (!listener->IsListening()) return false;
@@ -135,7 +205,9 @@ class FakeNetwork : public SocketFactory {
 
 inline void FakeSocket::Accept(RequestId /*id*/) {
   state_ = SocketState::kConnected;
-  if (network_ != nullptr) network_->accepted = this;
+  if (network_ == nullptr) return;
+  network_->accepted = this;
+  ip_ = network_->clientAddress;
 }
 
 }  // namespace quorvel::testing

@@ -1,0 +1,69 @@
+// Frames passing through the relay unchanged cost no heap allocation: each is copied once into a
+// buffer reused from frame to frame, renumbered there, and appended to the other side's queue.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "fake_socket.h"
+#include "forwarding_host.h"
+#include "proxy/relay.h"
+#include "test_bytes.h"
+#include "wire/word.h"
+
+namespace {
+
+std::size_t allocations = 0;
+
+}  // namespace
+
+// Every allocation of this test program is counted.
+void* operator new(std::size_t size) {
+  ++allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace quorvel {
+namespace {
+
+using testing::FakeSocket;
+using testing::Hex;
+
+TEST(RelayAllocations, FramesPassingThroughCostNoHeapAllocation) {
+  testing::FakeNetwork net;
+  Relay relay(net);
+  testing::ForwardingHost host(relay, nullptr);
+  relay.SetHost(&host);
+  relay.StartListening(3131);
+  net.ClientConnects();
+  auto& client = static_cast<FakeSocket&>(relay.ClientSocket(1));
+  auto& server = static_cast<FakeSocket&>(relay.ServerSocket(1));
+  client.Arrive(Hex("04 01 14 46 C0 00 02 0A 00"));
+  server.CompleteConnect();
+  Bytes burst;
+  for (int k = 0; k < 200; ++k) {
+    burst += Hex("2A 02 00 00") + WordLenString(Bytes(static_cast<std::size_t>(k % 300), 'f'));
+  }
+  for (FakeSocket* from : {&client, &server}) {
+    FakeSocket& to = from == &client ? server : client;
+    from->Arrive(burst);  // the first burst sizes the reused buffers
+    to.TakeSent();
+    to.sent.reserve(2 * burst.size());
+    from->ArriveQuietly(burst);
+    const std::size_t before = allocations;
+    from->Announce();
+    EXPECT_EQ(allocations - before, 0u);
+    EXPECT_EQ(to.sent.size(), burst.size());
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

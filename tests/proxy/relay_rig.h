@@ -1,0 +1,97 @@
+#pragma once
+// A relay on the fake network whose host records every event as a line and relays like the
+// forwarding host; the requests and frames the tests send.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_socket.h"
+#include "forwarding_host.h"
+#include "proxy/relay.h"
+#include "proxy/relay_events.h"
+#include "test_bytes.h"
+#include "wire/word.h"
+
+namespace quorvel {
+
+using testing::FakeSocket;
+using testing::Hex;
+using testing::ToHex;
+using Lines = std::vector<std::string>;
+
+// A SOCKS4 CONNECT for 192.0.2.10:port.
+inline Bytes Request(int port, const std::string& userId = "u") {
+  return Hex("04 01") + IntToWord(port) + Hex("C0 00 02 0A") + userId + '\0';
+}
+inline Bytes Frame(int seq, std::size_t size, char fill = 'x') {
+  return Hex("2A 02") + IntToWord(seq) + WordLenString(Bytes(size, fill));
+}
+
+// A relay listening on the fake network. As its host it records every event as a line, relays
+// frames and chunks like the forwarding host, then calls `hook`.
+struct Rig : RelayHost {
+  Rig() { relay.StartListening(3131); }
+  FakeSocket& Client(SlotIndex i) { return static_cast<FakeSocket&>(relay.ClientSocket(i)); }
+  FakeSocket& Server(SlotIndex i) { return static_cast<FakeSocket&>(relay.ServerSocket(i)); }
+  // A client connects; the slot it landed in (0: none).
+  SlotIndex ClientConnects() {
+    net.accepted = nullptr;
+    net.ClientConnects();
+    for (SlotIndex i = 1; i <= relay.HighestSlot(); ++i) {
+      if (&relay.ClientSocket(i) == net.accepted) return i;
+    }
+    return 0;
+  }
+  // A new client with its server connection standing; events and bytes so far are cleared.
+  SlotIndex Relaying(int port = 5190) {
+    const SlotIndex i = ClientConnects();
+    Client(i).Arrive(Request(port));
+    Server(i).CompleteConnect();
+    Client(i).TakeSent();
+    events.clear();
+    return i;
+  }
+
+  void FrameFromClient(int i, Bytes& d) override { Note("FrameFromClient", i, 0, d); }
+  void FrameFromServer(int i, Bytes& d) override { Note("FrameFromServer", i, 0, d); }
+  void BytesFromClient(int i, std::uint16_t p, Bytes& d) override {
+    Note("BytesFromClient", i, p, d);
+  }
+  void BytesFromServer(int i, std::uint16_t p, Bytes& d) override {
+    Note("BytesFromServer", i, p, d);
+  }
+  void RelayEvent(int i, const std::string& text) override { Log(RelayEventLine(i, text)); }
+  // Frames come with port 0.
+  void Note(const std::string& name, int i, std::uint16_t port, Bytes& d) {
+    const std::string line = name + " " + std::to_string(i) +
+                             (port ? " port " + std::to_string(port) : "") + ": " + ToHex(d);
+    const bool fromClient = name.ends_with("Client");
+    if (port) {
+      fromClient ? forward.BytesFromClient(i, port, d) : forward.BytesFromServer(i, port, d);
+    } else {
+      fromClient ? forward.FrameFromClient(i, d) : forward.FrameFromServer(i, d);
+    }
+    Log(line);
+  }
+  // The relay's own events, without the frames and chunks.
+  Lines RelayEvents() const {
+    Lines out;
+    for (const std::string& e : events) {
+      if (e.starts_with("Socket (")) out.push_back(e);
+    }
+    return out;
+  }
+  void Log(const std::string& line) {
+    events.push_back(line);
+    if (hook) hook(line);
+  }
+
+  testing::FakeNetwork net;
+  Relay relay{net, this};
+  testing::ForwardingHost forward{relay, nullptr};
+  Lines events;
+  std::function<void(const std::string&)> hook;
+};
+
+}  // namespace quorvel
