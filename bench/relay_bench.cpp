@@ -627,17 +627,29 @@ int main(int argc, char** argv) {
   double seconds = 3;
   double soak = 15;
   int runs = 3;
+  std::string only;    // comma-separated scenarios; empty: all
+  std::string relayList;  // comma-separated relays; empty: all
   for (int k = 1; k + 1 < argc; k += 2) {
     const std::string a = argv[k];
     if (a == "--quorvel") quorvelPath = argv[k + 1];
     if (a == "--seconds") seconds = std::atof(argv[k + 1]);
     if (a == "--soak") soak = std::atof(argv[k + 1]);
     if (a == "--runs") runs = std::max(1, std::atoi(argv[k + 1]));
+    if (a == "--only") only = argv[k + 1];
+    if (a == "--relays") relayList = argv[k + 1];
   }
   if (quorvelPath.empty()) {
-    std::fprintf(stderr, "usage: %s --quorvel PATH [--seconds S] [--soak S] [--runs N]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s --quorvel PATH [--seconds S] [--soak S] [--runs N]\n"
+                 "         [--only bulk1,bulk16,rtt,flap50,flap1000,many,slow]\n"
+                 "         [--relays quorvel,danted,socat]\n",
+                 argv[0]);
     return 2;
   }
+  // Whether `name` is in the comma-separated `list` (an empty list holds everything).
+  const auto listed = [](const std::string& list, const std::string& name) {
+    return list.empty() || ("," + list + ",").find("," + name + ",") != std::string::npos;
+  };
   signal(SIGPIPE, SIG_IGN);
   rlimit lim{};
   getrlimit(RLIMIT_NOFILE, &lim);
@@ -645,6 +657,8 @@ int main(int argc, char** argv) {
   setrlimit(RLIMIT_NOFILE, &lim);
 
   const char* names[] = {"quorvel", "danted", "socat"};
+  const auto wanted = [&](const std::string& scenario) { return listed(only, scenario); };
+  const auto measured = [&](int which) { return listed(relayList, names[which]); };
   // Medians over the runs, per measure and relay (0 quorvel, 1 danted, 2 socat).
   std::map<std::string, std::vector<double>> samples[3];
   const auto start = [&](int which, const std::string& ip, std::uint16_t port) {
@@ -669,19 +683,24 @@ int main(int argc, char** argv) {
     const std::string frames1000 = Frames(1000, 256 * 1024);
     for (int run = 0; run < runs; ++run) {
       for (int which = 0; which < 3; ++which) {
+        if (!measured(which)) continue;
         auto& into = samples[which];
         for (int conns : {1, 16}) {
+          if (!wanted("bulk" + std::to_string(conns))) continue;
           const Rate t = With(start(which, "127.0.0.2", sink.Port()), [&](const Relay& r) {
             return Throughput(r, "127.0.0.2", sink.Port(), conns, bulk, seconds);
           });
           into["bulk" + std::to_string(conns)].push_back(t.bytesPerSecond);
         }
-        const Latency l = With(start(which, "127.0.0.2", echo.Port()), [&](const Relay& r) {
-          return RoundTrips(r, "127.0.0.2", echo.Port(), seconds);
-        });
-        into["rtt"].push_back(l.median_us);
-        into["rtt99"].push_back(l.p99_us);
+        if (wanted("rtt")) {
+          const Latency l = With(start(which, "127.0.0.2", echo.Port()), [&](const Relay& r) {
+            return RoundTrips(r, "127.0.0.2", echo.Port(), seconds);
+          });
+          into["rtt"].push_back(l.median_us);
+          into["rtt99"].push_back(l.p99_us);
+        }
         for (std::size_t size : {std::size_t{50}, std::size_t{1000}}) {
+          if (!wanted("flap" + std::to_string(size))) continue;
           const std::string& block = size == 50 ? frames50 : frames1000;
           const Rate t = With(start(which, flapIp, 5190), [&](const Relay& r) {
             return Throughput(r, flapIp, 5190, 1, block, seconds);
@@ -694,7 +713,8 @@ int main(int argc, char** argv) {
       }
     }
     // 1000 concurrent connections, once each (SOCKS relays only: socat cannot be told where).
-    for (int which = 0; which < 3; ++which) {
+    for (int which = 0; which < 3 && wanted("many"); ++which) {
+      if (!measured(which)) continue;
       const ManyResult m = With(start(which, "127.0.0.2", echo.Port()), [&](const Relay& r) {
         const long before = MemoryKiB(r);
         ManyResult result = ManyConnections(r, "127.0.0.2", echo.Port(), 1000);
@@ -706,7 +726,7 @@ int main(int argc, char** argv) {
       samples[which]["manykib"].push_back(static_cast<double>(m.rss_kib) / 1000.0);
     }
     // Slow reader: the three at once, each with its own flat-out server.
-    {
+    if (wanted("slow")) {
       const auto flatOut = [soak](int fd) {
         const std::string block(64 * 1024, 's');
         const auto begin = Clock::now();
@@ -745,10 +765,15 @@ int main(int argc, char** argv) {
   }
 
   const auto m = [&](int which, const std::string& key) { return Median(samples[which][key]); };
+  // Measures that were not run (left out with --only or --relays) get no row.
+  const auto ran = [&](const std::string& key) {
+    return !samples[0][key].empty() || !samples[1][key].empty() || !samples[2][key].empty();
+  };
   // A row of the three relays' values; `target` is the ratio quorvel / danted must reach (at
   // least when `higher`, at most otherwise), 0 for none.
   const auto row = [&](const std::string& measure, const std::string& key, const char* format,
                        double scale, double target, bool higher) {
+    if (!ran(key)) return;
     Row r{measure,
           Fmt(format, m(0, key) / scale),
           Fmt(format, m(1, key) / scale),
@@ -769,6 +794,7 @@ int main(int argc, char** argv) {
   };
   const auto absolute = [&](const std::string& measure, const std::string& key, const char* format,
                             double limit, const std::string& target, bool below) {
+    if (!ran(key)) return;
     Row r{measure,
           Fmt(format, m(0, key)),
           Fmt(format, m(1, key)),

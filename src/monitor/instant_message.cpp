@@ -81,12 +81,14 @@ bool IsLineBreakTag(BytesView tag) noexcept {
 
 }  // namespace
 
+bool IsInstantMessage(BytesView frame) noexcept {
+  return frame.size() >= kSnacDataOffset && frame[kFlapChannelOffset] == 2 &&
+         WordAt(frame, kSnacFamilyOffset) == kFamilyMessaging &&
+         WordAt(frame, kSnacSubtypeOffset) == kSubtypeSendMessage;
+}
+
 std::optional<Bytes> InstantMessageText(BytesView frame) {
-  if (frame.size() < kSnacDataOffset || frame[kFlapChannelOffset] != 2 ||
-      WordAt(frame, kSnacFamilyOffset) != kFamilyMessaging ||
-      WordAt(frame, kSnacSubtypeOffset) != kSubtypeSendMessage) {
-    return std::nullopt;
-  }
+  if (!IsInstantMessage(frame)) return std::nullopt;
   BytesView data = SnacData(frame);
   if ((WordAt(frame, kSnacFlagsOffset) & kSnacFlagExtraData) != 0) {
     const auto extra = static_cast<std::size_t>(WordAt(data, 0));

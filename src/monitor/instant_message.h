@@ -8,6 +8,10 @@
 
 namespace quorvel {
 
+// Whether `frame` is an instant message the client sends: SNAC 4/6 on channel 2, whether or not
+// its layout holds together.
+bool IsInstantMessage(BytesView frame) noexcept;
+
 // The text of the instant message that `frame` carries, as UTF-8: the first text fragment of its
 // message TLV (2), converted when it declares UCS-2 or ISO-8859-1. Nothing for any other frame,
 // for another character set, and for a message whose layout does not hold together.

@@ -67,6 +67,15 @@ const TrafficMonitor::ConnectionCaptures* TrafficMonitor::CapturesOf(
   return found == captures_.end() ? nullptr : &found->second;
 }
 
+bool TrafficMonitor::WantsFrameFromServer(BytesView frame) const {
+  const auto key = SnacKey(frame);
+  return key == kSnacBuddyOnline || key == kSnacBuddyOffline || key == kSnacLoginReply;
+}
+
+bool TrafficMonitor::WantsFrameFromClient(BytesView frame) const {
+  return SnacKey(frame) == kSnacSetUserInfo || IsInstantMessage(frame);
+}
+
 void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
   if (const auto key = SnacKey(frame)) {
     const BytesView rest = SnacData(frame);
@@ -95,7 +104,7 @@ void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
 }
 
 void TrafficMonitor::FrameFromClient(SlotIndex slot, Bytes& frame) {
-  if (frame.size() >= kSnacKeyMinFrameSize) {
+  if (WantsFrameFromClient(frame)) {
     if (SnacKey(frame) == kSnacSetUserInfo) {
       InspectSetUserInfo(slot, frame);
     } else {

@@ -85,6 +85,7 @@ class QtSocket : public QObject, public AsyncSocket {
   Bytes PeekData(std::size_t maximum) override;
   Bytes GetData(std::size_t maximum) override;
   BytesView Buffered() override { return {in_.get() + inHead_, inTail_ - inHead_}; }
+  std::span<char> WritableBuffered() override { return {in_.get() + inHead_, inTail_ - inHead_}; }
   void Discard(std::size_t count) override;
   void ShutdownWrite() override;
   void Close() override;

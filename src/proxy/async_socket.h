@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "wire/bytes.h"
@@ -95,6 +96,9 @@ class AsyncSocket {
   // Every available byte, in place: valid until the next operation on this socket, or the next
   // pass of the event loop. Reading through it and Discard copies nothing.
   virtual BytesView Buffered() = 0;
+  // The same bytes, writable, so that the owner can change them where they lie (the relay
+  // renumbers frames there before sending them on).
+  virtual std::span<char> WritableBuffered() = 0;
   // Removes the first `count` available bytes (at most all of them).
   virtual void Discard(std::size_t count) = 0;
 

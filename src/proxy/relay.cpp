@@ -33,6 +33,18 @@ const Bytes& FlapTemplate() {
   return kTemplate;
 }
 
+// Advances a slot's sequence counter for one direction and returns the number to send.
+std::uint16_t NextSequence(std::int32_t& counter) {
+  counter = counter + 1 == kSeqWrap ? 0 : counter + 1;
+  return static_cast<std::uint16_t>(counter);
+}
+
+// Writes a big-endian 16-bit header field at `field`.
+void PutHeaderWord(char* field, std::uint16_t value) {
+  field[0] = static_cast<char>(value >> 8);
+  field[1] = static_cast<char>(value & 0xFF);
+}
+
 // How a SOCKS5 reply tells a failed server connection.
 SocksFailure FailureOf(SocketFailure failure) {
   switch (failure) {
@@ -534,8 +546,7 @@ void Relay::Refuse(Slot& slot, BytesView reply) {
 }
 
 void Relay::RelayBytes(Slot& slot, Toward side) {
-  SocketSide& state = SideOf(slot, side);
-  AsyncSocket& socket = *state.socket;
+  AsyncSocket& socket = *SideOf(slot, side).socket;
   // The client side goes by the port the client asked for, the server side by the port its
   // socket is connected to: the same number for every connection the relay makes.
   const bool framed = side == Toward::kClient ? slot.request.destination.port == kOscarPort
@@ -544,23 +555,27 @@ void Relay::RelayBytes(Slot& slot, Toward side) {
     FrameLoop(slot, side);
     return;
   }
-  const BytesView available = socket.Buffered();
-  if (available.empty()) return;
-  state.scratch.assign(available);
-  socket.Discard(available.size());
-  RaiseBytes(slot, side, state.scratch);
+  const std::size_t available = socket.BytesAvailable();
+  if (available > 0) HandOverBytes(slot, side, available);
 }
 
-// Cuts whole FLAP frames off the front of the socket's unread bytes, each copied once into the
-// side's reused frame buffer. A partial frame stays unread until more of it arrives, or goes out
-// as it is once the peer has finished sending.
+// Cuts whole FLAP frames off the front of the socket's unread bytes. Frames the host leaves to
+// the relay are renumbered where they lie and sent on together; each frame the host wants is
+// copied once into the side's reused frame buffer and raised. A partial frame stays unread until
+// more of it arrives, or goes out as it is once the peer has finished sending.
 void Relay::FrameLoop(Slot& slot, Toward side) {
   SocketSide& state = SideOf(slot, side);
   AsyncSocket& socket = *state.socket;
   const std::uint64_t generation = slot.generation;
   while (!state.paused) {
-    const BytesView available = socket.Buffered();
-    if (available.empty()) return;
+    const std::span<char> unread = socket.WritableBuffered();
+    if (unread.empty()) return;
+    if (const std::size_t passing = RenumberPassingFrames(slot, side, unread)) {
+      Send(slot, Opposite(side), BytesView(unread.data(), passing));
+      socket.Discard(passing);
+      continue;
+    }
+    const BytesView available(unread.data(), unread.size());
     std::size_t take = available.size();  // stray bytes: everything, as one chunk
     bool frame = false;
     if (available[0] == kFlapStart) {
@@ -572,15 +587,57 @@ void Relay::FrameLoop(Slot& slot, Toward side) {
       }
       if (!frame && !state.finished) return;
     }
-    state.scratch.assign(available.data(), take);
-    socket.Discard(take);
     if (frame) {
+      state.scratch.assign(available.data(), take);
+      socket.Discard(take);
       RaiseFrame(slot, side, state.scratch);
     } else {
-      RaiseBytes(slot, side, state.scratch);
+      HandOverBytes(slot, side, take);
     }
     if (slot.generation != generation) return;
   }
+}
+
+// Whether the relay may send traffic on by itself now: the host leaves it to the relay, and both
+// sockets stand. When a side has gone, the host is raised the traffic, and its send tells of the
+// loss as ever.
+bool Relay::MayPassOn(const Slot& slot) const {
+  return host_ != nullptr && IsUp(slot.client) && IsUp(slot.server);
+}
+
+std::size_t Relay::RenumberPassingFrames(Slot& slot, Toward side, std::span<char> unread) {
+  if (!MayPassOn(slot)) return 0;
+  const bool fromClient = side == Toward::kClient;
+  std::int32_t& counter = fromClient ? slot.serverSeq : slot.clientSeq;
+  std::size_t end = 0;
+  while (unread.size() - end >= kFlapHeaderSize && unread[end] == kFlapStart) {
+    const BytesView rest(unread.data() + end, unread.size() - end);
+    const std::size_t size =
+        kFlapHeaderSize + static_cast<std::size_t>(WordAt(rest, kFlapLengthOffset));
+    if (rest.size() < size) break;
+    const BytesView frame = rest.substr(0, size);
+    if (fromClient ? host_->WantsFrameFromClient(frame) : host_->WantsFrameFromServer(frame)) {
+      break;
+    }
+    // A whole frame's length field is already its true length.
+    PutHeaderWord(unread.data() + end + kFlapSequenceOffset, NextSequence(counter));
+    end += size;
+  }
+  return end;
+}
+
+void Relay::HandOverBytes(Slot& slot, Toward side, std::size_t count) {
+  SocketSide& state = SideOf(slot, side);
+  AsyncSocket& socket = *state.socket;
+  const BytesView bytes = socket.Buffered().substr(0, count);
+  if (MayPassOn(slot) && !host_->WantsBytes()) {
+    Send(slot, Opposite(side), bytes);
+    socket.Discard(count);
+    return;
+  }
+  state.scratch.assign(bytes);
+  socket.Discard(count);
+  RaiseBytes(slot, side, state.scratch);
 }
 
 void Relay::RaiseFrame(Slot& slot, Toward side, Bytes& frame) {
@@ -678,10 +735,9 @@ void Relay::StampAndSend(Toward toward, SlotIndex index, Bytes& frame) {
   if (length > kMaxFlapDataLength) {
     throw Error("Frame data of " + std::to_string(length) + " bytes exceeds 65535");
   }
-  std::int32_t& seq = toward == Toward::kServer ? slot.serverSeq : slot.clientSeq;
-  seq = seq + 1 == kSeqWrap ? 0 : seq + 1;
-  PutWord(frame, kFlapSequenceOffset, static_cast<std::uint16_t>(seq));
-  PutWord(frame, kFlapLengthOffset, static_cast<std::uint16_t>(length));
+  std::int32_t& counter = toward == Toward::kServer ? slot.serverSeq : slot.clientSeq;
+  PutHeaderWord(frame.data() + kFlapSequenceOffset, NextSequence(counter));
+  PutHeaderWord(frame.data() + kFlapLengthOffset, static_cast<std::uint16_t>(length));
   Send(slot, toward, frame);
 }
 

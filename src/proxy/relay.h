@@ -1,7 +1,8 @@
 #pragma once
 // Relay: a SOCKS proxy that pairs each client connection with a server connection in a connection
-// slot, cuts OSCAR (port 5190) traffic into FLAP frames, hands every frame and chunk to its host,
-// and sends what the host gives back, renumbering frames per direction.
+// slot, cuts OSCAR (port 5190) traffic into FLAP frames, hands the frames and chunks its host wants
+// to see to it and sends what the host gives back, passes the rest on by itself, and renumbers
+// frames per direction.
 //
 // Written only against the asynchronous socket interface, so it runs on any event loop that
 // provides one, and under a scripted fake in tests. Single-threaded; no locks.
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -141,6 +143,13 @@ class Relay : public RelayControl {
   bool DestinationAllowed(Slot& slot, const std::string& address) const;
   void RelayBytes(Slot& slot, Toward side);
   void FrameLoop(Slot& slot, Toward side);
+  bool MayPassOn(const Slot& slot) const;
+  // Renumbers, where they lie, the whole frames at the front of `unread` that the host leaves to
+  // the relay, and returns how many bytes they take: 0 when the first is not such a frame.
+  std::size_t RenumberPassingFrames(Slot& slot, Toward side, std::span<char> unread);
+  // The first `count` unread bytes of `side` as one chunk: raised to the host, or sent on as they
+  // are when the host leaves chunks to the relay.
+  void HandOverBytes(Slot& slot, Toward side, std::size_t count);
   void RaiseFrame(Slot& slot, Toward side, Bytes& frame);
   void RaiseBytes(Slot& slot, Toward side, Bytes& data);
   // Once a side whose peer finished has relayed everything, the other side's sending ends too;

@@ -20,12 +20,24 @@ using ConnectionId = std::uint64_t;
 // Where the relay sends: to the client of a slot, or to its server.
 enum class Toward { kClient, kServer };
 
-// Receives every frame and chunk the relay reads. The relay never forwards traffic by itself:
-// what a handler does not send back through RelayControl is dropped. Frames and chunks are handed
-// over writable, so a handler may rewrite them before sending.
+// Receives the frames and chunks the relay reads. What a handler does not send back through
+// RelayControl is dropped. Frames and chunks are handed over writable, so a handler may rewrite
+// them before sending.
+//
+// A host says which traffic it needs to see. What it does not need, the relay sends on by itself,
+// exactly as a handler that sends everything back unchanged would: a frame renumbered as by
+// SendFrame, a chunk as by SendBytes. Such traffic is renumbered where it was read and leaves
+// with the traffic around it in one write, without a copy per frame. By default a host sees
+// everything.
 class RelayHost {
  public:
   virtual ~RelayHost() = default;
+  // Whether FrameFromClient (or FrameFromServer) is to be raised for this whole frame. Called once
+  // per frame, before the frame is raised or passed on; must not call back into the relay.
+  virtual bool WantsFrameFromClient(BytesView /*frame*/) const { return true; }
+  virtual bool WantsFrameFromServer(BytesView /*frame*/) const { return true; }
+  // Whether unframed chunks are raised (BytesFromClient, BytesFromServer) or passed on.
+  virtual bool WantsBytes() const { return true; }
   // One whole FLAP frame from the client (destination port 5190).
   virtual void FrameFromClient(SlotIndex slot, Bytes& frame) = 0;
   // One whole FLAP frame from the server (destination port 5190).

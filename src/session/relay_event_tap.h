@@ -1,7 +1,8 @@
 #pragma once
-// A relay host in front of another: passes every frame, chunk and event on unchanged, and tells a
-// listener of each event once the host has seen it, so that a front end can follow the
-// listener's state (a failed start, connections coming and going) without being the host.
+// A relay host in front of another: passes every frame, chunk and event on unchanged, wants
+// what that host wants, and tells a listener of each event once the host has seen it, so that a
+// front end can follow the listener's state (a failed start, connections coming and going)
+// without being the host.
 
 #include <functional>
 #include <string>
@@ -21,6 +22,13 @@ class RelayEventTap : public RelayHost {
 
   void SetListener(Listener listener) { listener_ = std::move(listener); }
 
+  bool WantsFrameFromClient(BytesView frame) const override {
+    return host_.WantsFrameFromClient(frame);
+  }
+  bool WantsFrameFromServer(BytesView frame) const override {
+    return host_.WantsFrameFromServer(frame);
+  }
+  bool WantsBytes() const override { return host_.WantsBytes(); }
   void FrameFromClient(SlotIndex slot, Bytes& frame) override {
     host_.FrameFromClient(slot, frame);
   }

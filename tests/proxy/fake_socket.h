@@ -49,6 +49,9 @@ class FakeSocket : public AsyncSocket {
     return out;
   }
   BytesView Buffered() override { return BytesView(inbox_).substr(head_); }
+  std::span<char> WritableBuffered() override {
+    return std::span<char>(inbox_.data(), inbox_.size()).subspan(head_);
+  }
   void Discard(std::size_t count) override {
     head_ += std::min(count, BytesAvailable());
     if (head_ == inbox_.size()) {

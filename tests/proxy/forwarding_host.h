@@ -1,6 +1,7 @@
 #pragma once
 // A host that relays everything unchanged: every frame goes back through SendFrame (renumbered on
-// the way), every unframed chunk through SendBytes. Events go to a callback.
+// the way), every unframed chunk through SendBytes. Events go to a callback. Told to want nothing,
+// it leaves all traffic to the relay to pass on.
 
 #include <functional>
 #include <string>
@@ -14,7 +15,12 @@ class ForwardingHost : public RelayHost {
  public:
   using EventSink = std::function<void(SlotIndex slot, const std::string& text)>;
 
-  ForwardingHost(RelayControl& relay, EventSink sink) : relay_(relay), sink_(std::move(sink)) {}
+  ForwardingHost(RelayControl& relay, EventSink sink, bool wantsTraffic = true)
+      : relay_(relay), sink_(std::move(sink)), wantsTraffic_(wantsTraffic) {}
+
+  bool WantsFrameFromClient(BytesView) const override { return wantsTraffic_; }
+  bool WantsFrameFromServer(BytesView) const override { return wantsTraffic_; }
+  bool WantsBytes() const override { return wantsTraffic_; }
 
   void FrameFromClient(SlotIndex slot, Bytes& frame) override {
     relay_.SendFrame(Toward::kServer, slot, frame);
@@ -35,6 +41,7 @@ class ForwardingHost : public RelayHost {
  private:
   RelayControl& relay_;
   EventSink sink_;
+  bool wantsTraffic_;
 };
 
 }  // namespace quorvel::testing

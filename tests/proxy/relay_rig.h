@@ -53,6 +53,10 @@ struct Rig : RelayHost {
     return i;
   }
 
+  // Which frames and chunks the host sees; the relay passes the rest on by itself.
+  bool WantsFrameFromClient(BytesView frame) const override { return !wants || wants(frame); }
+  bool WantsFrameFromServer(BytesView frame) const override { return !wants || wants(frame); }
+  bool WantsBytes() const override { return !wants; }
   void FrameFromClient(int i, Bytes& d) override { Note("FrameFromClient", i, 0, d); }
   void FrameFromServer(int i, Bytes& d) override { Note("FrameFromServer", i, 0, d); }
   void BytesFromClient(int i, std::uint16_t p, Bytes& d) override {
@@ -92,6 +96,7 @@ struct Rig : RelayHost {
   testing::ForwardingHost forward{relay, nullptr};
   Lines events;
   std::function<void(const std::string&)> hook;
+  std::function<bool(BytesView)> wants;  // unset: every frame and chunk is raised
 };
 
 }  // namespace quorvel

@@ -99,6 +99,28 @@ TEST(Relay, FramesSplitAtEveryByteComeOutWholeAndInOrderOnBothSides) {
   }
 }
 
+TEST(Relay, FramesTheHostLeavesPassRenumberedInOrderAroundTheOnesItSees) {
+  for (const bool server : {false, true}) {
+    SCOPED_TRACE(server ? "from the server" : "from the client");
+    Rig r;
+    r.wants = [](BytesView frame) { return frame[1] == 5; };  // channel 5 only
+    const SlotIndex i = r.Relaying();
+    FakeSocket& source = server ? r.Server(i) : r.Client(i);
+    FakeSocket& sink = server ? r.Client(i) : r.Server(i);
+    const Bytes seen = Hex("2A 05 77 77 00 01 53");
+    // A partial frame waits; stray bytes go out with everything behind them.
+    source.Arrive(Frame(9, 3, 'a') + Frame(9, 0) + seen + Frame(9, 2, 'b') + Hex("2A 02 00"));
+    source.Arrive(Hex("00 00 01 63"));
+    source.Arrive("AB" + Frame(9, 1));
+    EXPECT_EQ(ToHex(sink.TakeSent()),
+              "2A 02 00 01 00 03 61 61 61 2A 02 00 02 00 00 2A 05 00 03 00 01 53 "
+              "2A 02 00 04 00 02 62 62 2A 02 00 05 00 01 63 " +
+                  ToHex("AB" + Frame(9, 1)));
+    EXPECT_EQ(r.events, Lines{std::string("FrameFrom") + (server ? "Server" : "Client") +
+                              " 1: " + ToHex(seen)});
+  }
+}
+
 TEST(Relay, FramesAreRenumberedAndSizedPerSlotAndDirectionWrappingAfter65534) {
   Rig r;
   const SlotIndex i = r.Relaying(), j = r.Relaying();
