@@ -12,7 +12,7 @@
 namespace quorvel {
 namespace {
 
-TEST(RelayClose, ARequestWithDataAndItsEndInOneGoReachTheServerWholeAndTheReplyComesBack) {
+TEST(RelayClose, ARequestWithDataAndItsEndInOneGoReachTheServerWholeOnceItIsConnected) {
   for (const int port : {80, 5190}) {
     SCOPED_TRACE(port);
     Rig r;
@@ -28,18 +28,9 @@ TEST(RelayClose, ARequestWithDataAndItsEndInOneGoReachTheServerWholeAndTheReplyC
     EXPECT_EQ(ToHex(r.Server(i).TakeSent()),
               ToHex(port == 5190 ? Frame(1, 3) + Hex("2A 02 00") : data));
     EXPECT_TRUE(r.Server(i).shutDown);
-    EXPECT_EQ(r.RelayEvents().back(), "Socket (1): Local Socket Closed");
-    // The server's answer still reaches the client, then its end closes the slot.
-    r.Server(i).Arrive(port == 5190 ? Frame(9, 2) : Bytes("answer"));
-    EXPECT_EQ(ToHex(r.Client(i).TakeSent()), ToHex(port == 5190 ? Frame(1, 2) : Bytes("answer")));
     EXPECT_FALSE(r.Client(i).shutDown);
-    r.Server(i).ArriveQuietly("Z");
-    r.Server(i).PeerCloses();
-    EXPECT_EQ(r.Client(i).TakeSent(), "Z");  // a single unread byte, unframed, at the close
-    EXPECT_EQ(r.Client(i).State(), SocketState::kClosed);
-    EXPECT_EQ(r.Server(i).State(), SocketState::kClosed);
-    EXPECT_EQ(r.RelayEvents(), (Lines{"Socket (1): Connecting: 192.0.2.10",
-                                      "Socket (1): Local Socket Closed"}));  // one close told
+    EXPECT_EQ(r.RelayEvents(),
+              (Lines{"Socket (1): Connecting: 192.0.2.10", "Socket (1): Local Socket Closed"}));
   }
 }
 
@@ -108,30 +99,39 @@ TEST(RelayClose, APartialFrameAtTheCloseGoesOutAsItIs) {
   }
 }
 
-TEST(RelayClose, AResetOfAnEstablishedConnectionIsToldAsAnError) {
-  Rig r;
-  const SlotIndex i = r.Relaying(80);
-  r.Server(i).Fail("Connection reset by peer");
-  EXPECT_EQ(r.events, Lines{"Socket (1): Socket Error: Connection reset by peer (192.0.2.10)"});
-  EXPECT_EQ(r.Client(i).State(), SocketState::kClosed);
-  r.events.clear();
-  const SlotIndex j = r.Relaying(80);
-  r.Client(j).Fail("Connection timed out");
-  EXPECT_EQ(r.events, Lines{"Socket (1): Socket Error: Connection timed out (127.0.0.1)"});
-  EXPECT_EQ(r.Server(j).State(), SocketState::kClosed);
+TEST(RelayClose, AResetOfAnEstablishedConnectionIsToldAsAnErrorAndClosesTheOtherSide) {
+  for (const bool server : {false, true}) {
+    Rig r;
+    const SlotIndex i = r.Relaying(80);
+    (server ? r.Server(i) : r.Client(i)).Fail("Connection reset by peer");
+    EXPECT_EQ(r.events, Lines{"Socket (1): Socket Error: Connection reset by peer (" +
+                              std::string(server ? "192.0.2.10" : "127.0.0.1") + ")"});
+    EXPECT_EQ((server ? r.Client(i) : r.Server(i)).State(), SocketState::kClosed);
+  }
 }
 
-TEST(RelayClose, QueuesAboveTheTotalCapPauseTheirFeedersUntilTheyDrain) {
+TEST(RelayClose, QueuesAboveTheirLimitOrTheTotalCapPauseTheirFeedersUntilTheyDrain) {
   Rig r;
+  const SlotIndex a = r.Relaying(80), b = r.Relaying(80), c = r.Relaying(80);
+  for (SlotIndex k : {a, b, c}) r.Client(k).Drain(8);  // the grants
+  // Under the cap, a queue pauses its feeder once it holds more than its own limit, and resumes
+  // it once drained to the lower mark.
+  r.Server(a).Arrive(Bytes(Relay::kPauseAbove, 'p'));
+  r.Server(a).Arrive("1");
+  r.Server(a).Arrive("2");
+  EXPECT_EQ(r.Server(a).Unread(), "2");
+  r.Client(a).Drain(Relay::kPauseAbove - Relay::kResumeBelow);
+  EXPECT_EQ(r.Server(a).Unread(), "2");
+  r.Client(a).Drain(2);
+  EXPECT_EQ(r.Server(a).Unread(), "");
+  r.Client(a).Drain(Relay::kResumeBelow);
   r.relay.SetQueueCap(3 * Relay::kResumeBelow);
   const Bytes chunk(Relay::kResumeBelow, 'q');
-  const SlotIndex a = r.Relaying(80), b = r.Relaying(80), c = r.Relaying(80);
   const auto pending = [&] {
     std::size_t sum = 0;
     for (SlotIndex k : {a, b, c}) sum += r.Client(k).BytesPending() + r.Server(k).BytesPending();
     return sum;
   };
-  for (SlotIndex k : {a, b, c}) r.Client(k).Drain(8);  // the grants
   // Two servers send a chunk each to clients that read nothing: under the cap, all flows.
   r.Server(a).Arrive(chunk);
   r.Server(b).Arrive(chunk);

@@ -61,23 +61,6 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00");
 }
 
-TEST(Relay, RequestIsTakenOnlyOnceCompleteWhereverItIsSplit) {
-  const Bytes stream = Request(65535, "someone") + "GET /";
-  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
-    SCOPED_TRACE("split after " + std::to_string(cut) + " bytes");
-    Rig r;
-    r.net.ClientConnects();
-    r.Client(1).Arrive(stream.substr(0, cut));
-    r.Client(1).Arrive(stream.substr(cut));
-    EXPECT_EQ(r.Server(1).RemotePort(), 65535);
-    r.Server(1).CompleteConnect();
-    EXPECT_EQ(ToHex(r.Client(1).TakeSent()), "00 5A FF FF C0 00 02 0A");
-    // What was sent behind the request is relayed once the server connection stands.
-    EXPECT_EQ(r.events, (Lines{"Socket (1): Connecting: 192.0.2.10",
-                               "BytesFromClient 1 port 65535: " + ToHex("GET /")}));
-  }
-}
-
 TEST(Relay, FramesSplitAtEveryByteComeOutWholeAndInOrderOnBothSides) {
   const Lines frames = {Frame(1, 10, 'a'), Frame(2, 0), Frame(3, 300, 'c'), Frame(4, 1, 'd')};
   const Bytes stream = frames[0] + frames[1] + frames[2] + frames[3];
