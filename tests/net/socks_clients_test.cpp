@@ -106,7 +106,6 @@ TEST(SocksClients, RequestsNotCompletedInTimeAreClosedAndCurlFetchesInEachSocksM
   const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
   if (curl.isEmpty()) GTEST_SKIP() << "curl is not installed";
   PageServer v4(QHostAddress::LocalHost);
-  PageServer v6(QHostAddress::LocalHostIPv6);
   ASSERT_TRUE(v4.Listening());
   const QString byAddress = QStringLiteral("http://127.0.0.1:%1/").arg(v4.Port());
   const QString byName = QStringLiteral("http://localhost:%1/").arg(v4.Port());
@@ -115,11 +114,6 @@ TEST(SocksClients, RequestsNotCompletedInTimeAreClosedAndCurlFetchesInEachSocksM
         std::pair{"--socks5", byAddress}, std::pair{"--socks5-hostname", byName}}) {
     SCOPED_TRACE(mode);
     EXPECT_EQ(Fetch(curl, QString::fromLatin1(mode), program.Port(), url), "hello\n");
-  }
-  if (v6.Listening()) {
-    EXPECT_EQ(Fetch(curl, QStringLiteral("--socks5"), program.Port(),
-                    QStringLiteral("http://[::1]:%1/").arg(v6.Port())),
-              "hello\n");
   }
   EXPECT_TRUE(program.Output().contains("Socket (1): Connecting: localhost\n"));
 }
