@@ -13,8 +13,6 @@
 namespace quorvel {
 namespace {
 
-constexpr std::int32_t kFamilyMessaging = 0x0004;
-constexpr std::int32_t kSubtypeSendMessage = 0x0006;
 constexpr std::int32_t kSnacFlagExtraData = 0x8000;  // a length-prefixed block precedes the data
 constexpr std::int32_t kChannelPlainMessage = 1;
 constexpr std::size_t kCookieSize = 8;
@@ -80,12 +78,6 @@ bool IsLineBreakTag(BytesView tag) noexcept {
 }
 
 }  // namespace
-
-bool IsInstantMessage(BytesView frame) noexcept {
-  return frame.size() >= kSnacDataOffset && frame[kFlapChannelOffset] == 2 &&
-         WordAt(frame, kSnacFamilyOffset) == kFamilyMessaging &&
-         WordAt(frame, kSnacSubtypeOffset) == kSubtypeSendMessage;
-}
 
 std::optional<Bytes> InstantMessageText(BytesView frame) {
   if (!IsInstantMessage(frame)) return std::nullopt;

@@ -2,15 +2,25 @@
 // The client's outgoing instant message (SNAC 4/6, ICBM channel 1) and the commands a user types
 // into one: ".a text" sets an away message instead of sending the message, ".b" comes back.
 
+#include <cstdint>
 #include <optional>
 
 #include "wire/bytes.h"
+#include "wire/flap.h"
+#include "wire/word.h"
 
 namespace quorvel {
 
+inline constexpr std::int32_t kFamilyMessaging = 0x0004;
+inline constexpr std::int32_t kSubtypeSendMessage = 0x0006;
+
 // Whether `frame` is an instant message the client sends: SNAC 4/6 on channel 2, whether or not
-// its layout holds together.
-bool IsInstantMessage(BytesView frame) noexcept;
+// its layout holds together. Inline: the relay asks it of every frame from the client.
+inline bool IsInstantMessage(BytesView frame) noexcept {
+  return frame.size() >= kSnacDataOffset && frame[kFlapChannelOffset] == 2 &&
+         WordAt(frame, kSnacFamilyOffset) == kFamilyMessaging &&
+         WordAt(frame, kSnacSubtypeOffset) == kSubtypeSendMessage;
+}
 
 // The text of the instant message that `frame` carries, as UTF-8: the first text fragment of its
 // message TLV (2), converted when it declares UCS-2 or ISO-8859-1. Nothing for any other frame,

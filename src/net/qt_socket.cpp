@@ -475,27 +475,30 @@ bool QtSocket::Flush() {
 void QtSocket::OnReadable() {
   if (link_ != Link::kConnected || peerFinished_) return;
   if (inHead_ > 0 && inHead_ == inTail_) inHead_ = inTail_ = 0;
-  if (inTail_ == inCapacity_) {
-    if (inHead_ > 0) {
-      // Move the partial frame at the front to the buffer's start.
-      std::memmove(in_.get(), in_.get() + inHead_, inTail_ - inHead_);
-      inTail_ -= inHead_;
-      inHead_ = 0;
-    } else if (inCapacity_ < QtSocketFactory::kReadBufferSize) {
-      const std::size_t capacity =
-          inCapacity_ == 0 ? kFirstReadBuffer
-                           : std::min(2 * inCapacity_, QtSocketFactory::kReadBufferSize);
-      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-      if (inTail_ > 0) std::memcpy(grown.get(), in_.get(), inTail_);
-      in_ = std::move(grown);
-      inCapacity_ = capacity;
-    } else {
-      readNotifier_->setEnabled(false);  // full: reading resumes when the owner takes bytes
-      readingStopped_ = true;
-      return;
-    }
+  if (inTail_ == inCapacity_ && inHead_ > 0) {
+    // Move the partial frame at the front to the buffer's start.
+    std::memmove(in_.get(), in_.get() + inHead_, inTail_ - inHead_);
+    inTail_ -= inHead_;
+    inHead_ = 0;
   }
-  const ssize_t n = ::read(fd_, in_.get() + inTail_, inCapacity_ - inTail_);
+  if ((inTail_ == inCapacity_ || lastReadFilled_) &&
+      inCapacity_ < QtSocketFactory::kReadBufferSize) {
+    const std::size_t capacity =
+        inCapacity_ == 0 ? kFirstReadBuffer
+                         : std::min(2 * inCapacity_, QtSocketFactory::kReadBufferSize);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (inTail_ > 0) std::memcpy(grown.get(), in_.get(), inTail_);
+    in_ = std::move(grown);
+    inCapacity_ = capacity;
+  }
+  if (inTail_ == inCapacity_) {
+    readNotifier_->setEnabled(false);  // full: reading resumes when the owner takes bytes
+    readingStopped_ = true;
+    return;
+  }
+  const std::size_t space = inCapacity_ - inTail_;
+  const ssize_t n = ::read(fd_, in_.get() + inTail_, space);
+  lastReadFilled_ = n > 0 && static_cast<std::size_t>(n) == space;
   if (n > 0) {
     inTail_ += static_cast<std::size_t>(n);
     Notify([this](SocketObserver& o) { o.OnDataArrival(BytesAvailable()); });
@@ -587,7 +590,7 @@ void QtSocket::Close() {
   // Buffers go with the connection, so that idle slots hold no memory.
   in_.reset();
   inCapacity_ = inHead_ = inTail_ = 0;
-  peerFinished_ = readingStopped_ = false;
+  peerFinished_ = readingStopped_ = lastReadFilled_ = false;
   Bytes().swap(out_);
   outHead_ = 0;
   shutdownWanted_ = shutDown_ = false;

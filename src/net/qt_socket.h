@@ -128,6 +128,7 @@ class QtSocket : public QObject, public AsyncSocket {
   std::size_t inTail_ = 0;
   bool peerFinished_ = false;
   bool readingStopped_ = false;  // the buffer was full: reading resumes when bytes are taken
+  bool lastReadFilled_ = false;  // the last read took all the room: the next one may take more
 
   // Queued bytes are out_[outHead_, end).
   Bytes out_;

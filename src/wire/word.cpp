@@ -15,17 +15,6 @@ Bytes IntToWord(std::int32_t value) {
   return out;
 }
 
-std::int32_t WordToInt(BytesView bytes) noexcept {
-  if (bytes.size() != 2) {
-    return 0;
-  }
-  return ByteAt(bytes, 0) * 256 + ByteAt(bytes, 1);
-}
-
-std::int32_t WordAt(BytesView data, std::size_t offset) noexcept {
-  return WordToInt(Slice(data, offset, 2));
-}
-
 void PutWord(Bytes& data, std::size_t offset, std::uint16_t value) noexcept {
   data[offset] = static_cast<char>(value >> 8);
   data[offset + 1] = static_cast<char>(value & 0xFF);

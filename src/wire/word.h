@@ -13,10 +13,14 @@ inline constexpr std::int32_t kMaxWord = 65535;
 Bytes IntToWord(std::int32_t value);
 
 // first * 256 + second when `bytes` is exactly two bytes long; 0 for any other length.
-std::int32_t WordToInt(BytesView bytes) noexcept;
+constexpr std::int32_t WordToInt(BytesView bytes) noexcept {
+  return bytes.size() == 2 ? ByteAt(bytes, 0) * 256 + ByteAt(bytes, 1) : 0;
+}
 
 // The 16-bit value at 0-based `offset`, or 0 when fewer than two bytes remain there.
-std::int32_t WordAt(BytesView data, std::size_t offset) noexcept;
+constexpr std::int32_t WordAt(BytesView data, std::size_t offset) noexcept {
+  return WordToInt(Slice(data, offset, 2));
+}
 
 // Writes the big-endian `value` (0..65535) over the two bytes at `offset`; the caller ensures the
 // bytes exist.
