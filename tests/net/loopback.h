@@ -49,20 +49,16 @@ inline QByteArray Read(QTcpSocket& s, qint64 count = 0, int ms = kReplyWaitMs) {
   return got;
 }
 
-// A SOCKS4 CONNECT to 127.0.0.x:port, from user "tester".
+// A SOCKS4 CONNECT to the IPv4 address `ip` and `port`, from user "tester".
 inline QByteArray Socks4Request(const std::string& ip, quint16 port) {
   const quint32 v4 = QHostAddress(QString::fromStdString(ip)).toIPv4Address();
   return QByteArray::fromStdString("\x04\x01" + IntToWord(port) +
                                    IntToWord(static_cast<int>(v4 >> 16)) +
                                    IntToWord(static_cast<int>(v4 & 0xFFFF)) + "tester" + '\0');
 }
-
-// A SOCKS4 CONNECT to the address and port `to` listens on, from user "tester".
+// The same to the address and port `to` listens on.
 inline QByteArray Socks4Request(const QTcpServer& to) {
-  const quint32 ip = to.serverAddress().toIPv4Address();
-  return QByteArray::fromStdString("\x04\x01" + IntToWord(to.serverPort()) +
-                                   IntToWord(static_cast<int>(ip >> 16)) +
-                                   IntToWord(static_cast<int>(ip & 0xFFFF)) + "tester" + '\0');
+  return Socks4Request(to.serverAddress().toString().toStdString(), to.serverPort());
 }
 
 // A test server on 127.0.0.1 at a free port, or at `port` (5190) on the first 127.0.0.x where that
@@ -94,19 +90,7 @@ class RawSocket {
   // `receiveBuffer` bytes (when not 0) bound what the kernel takes in ahead of the reader.
   static RawSocket To(quint16 port, const std::string& host = "127.0.0.1", int receiveBuffer = 0) {
     sockaddr_storage address{};
-    socklen_t size = 0;
-    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-    if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
-      v4.sin_family = AF_INET;
-      v4.sin_port = htons(port);
-      size = sizeof v4;
-    } else {
-      ::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr);
-      v6.sin6_family = AF_INET6;
-      v6.sin6_port = htons(port);
-      size = sizeof v6;
-    }
+    const socklen_t size = Address(host, port, address);
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) {
       ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -114,6 +98,20 @@ class RawSocket {
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), size), 0)
         << "connect to " << host;
     return RawSocket(fd);
+  }
+  // `host` (IPv4 or IPv6 text) and `port` as a socket address; its size.
+  static socklen_t Address(const std::string& host, quint16 port, sockaddr_storage& address) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+      v4.sin_family = AF_INET;
+      v4.sin_port = htons(port);
+      return sizeof v4;
+    }
+    ::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    return sizeof v6;
   }
   RawSocket(RawSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   RawSocket& operator=(RawSocket&& other) noexcept {
@@ -181,23 +179,9 @@ class RawSocket {
 class RawListener {
  public:
   explicit RawListener(const std::string& host = "127.0.0.1", quint16 port = 0) : host_(host) {
-    const bool v6 = host.find(':') != std::string::npos;
-    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_storage address{};
-    socklen_t size = 0;
-    if (v6) {
-      auto& a = reinterpret_cast<sockaddr_in6&>(address);
-      a.sin6_family = AF_INET6;
-      a.sin6_port = htons(port);
-      ::inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-      size = sizeof a;
-    } else {
-      auto& a = reinterpret_cast<sockaddr_in&>(address);
-      a.sin_family = AF_INET;
-      a.sin_port = htons(port);
-      ::inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-      size = sizeof a;
-    }
+    socklen_t size = RawSocket::Address(host, port, address);
+    fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int one = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 16) != 0) {
@@ -206,8 +190,8 @@ class RawListener {
     }
     size = sizeof address;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(v6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
-                     : reinterpret_cast<sockaddr_in&>(address).sin_port);
+    // The port field sits at the same offset in both address forms.
+    port_ = ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
   }
   ~RawListener() {
     if (fd_ >= 0) ::close(fd_);

@@ -28,16 +28,16 @@ inline QTcpSocket* Accept(QTcpServer& server, qint64 buffer = 0) {
 class RelayLoopbackTest : public ::testing::Test {
  protected:
   RelayLoopbackTest() { relay_.StartListening(0); }
-  // A client connected through the relay to `server`; null, the reply reported, unless the relay
-  // granted the request.
-  Socket Through(const QTcpServer& server) {
-    const QByteArray request = Socks4Request(server);
-    Socket client = ConnectTo(relay_.ListeningPort(), request);
-    const QByteArray reply = Read(*client, 8);
-    const QByteArray granted = QByteArray("\x00\x5A", 2) + request.mid(2, 6);
-    EXPECT_EQ(reply.toHex(' ').toStdString(), granted.toHex(' ').toStdString())
-        << "the SOCKS reply";
-    return reply == granted ? std::move(client) : nullptr;
+  // A client whose SOCKS4 request to `server` the relay granted, and the server's end of it.
+  struct Connection {
+    RawSocket client, up;
+  };
+  Connection Connected(RawListener& server) {
+    RawSocket client = RawSocket::To(relay_.ListeningPort());
+    client.Send(Socks4Request(server.Host(), server.Port()));
+    RawSocket up = server.Accept();
+    EXPECT_EQ(client.Read(8).left(2), QByteArray("\x00\x5A", 2)) << "the SOCKS reply";
+    return {std::move(client), std::move(up)};
   }
 
   // The relay's events that begin with `prefix`.

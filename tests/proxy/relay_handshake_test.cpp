@@ -22,7 +22,8 @@ TEST(RelayHandshake, EachFormConnectsWhereItAsksAndIsGrantedWhereverItIsSplit) {
     std::uint16_t port;
     std::string replies;  // all the client gets, the grant last
   } forms[] = {
-      {"SOCKS4", Request(80) + "data", "192.0.2.10", 80, "00 5A 00 50 C0 00 02 0A"},
+      {"SOCKS4", Request(65535, "someone") + "data", "192.0.2.10", 65535,
+       "00 5A FF FF C0 00 02 0A"},
       {"SOCKS4a", Hex("04 01 00 50 00 00 00 07") + "u" + '\0' + "localhost" + '\0' + "data",
        "localhost", 80, "00 5A 00 50 00 00 00 07"},
       {"SOCKS5 IPv4", kGreeting + Hex("05 01 00 01 C0 00 02 0A 00 50") + "data", "192.0.2.10", 80,
@@ -45,14 +46,18 @@ TEST(RelayHandshake, EachFormConnectsWhereItAsksAndIsGrantedWhereverItIsSplit) {
       r.Server(i).localPort = 40000;
       r.Server(i).CompleteConnect();
       EXPECT_EQ(ToHex(r.Client(i).TakeSent()), form.replies);
-      EXPECT_EQ(r.events.front(), "Socket (1): Connecting: " + form.host);
       // What was sent behind the request goes to the server once the grant is out; on 5190 as a
       // chunk, since it is not a frame.
+      EXPECT_EQ(r.events, (Lines{"Socket (1): Connecting: " + form.host,
+                                 "BytesFromClient 1 port " + std::to_string(form.port) + ": " +
+                                     ToHex("data")}));
       EXPECT_EQ(r.Server(i).TakeSent(), "data");
     }
   }
 }
 
+// Which requests are refused, and with which reply, is the request parser's; the relay sends the
+// reply, whatever the stage, and closes.
 TEST(RelayHandshake, RequestsNotServedAreAnsweredThenClosed) {
   const struct {
     const char* name;
@@ -60,21 +65,9 @@ TEST(RelayHandshake, RequestsNotServedAreAnsweredThenClosed) {
     std::string reply;
   } cases[] = {
       {"SOCKS4 BIND", Hex("04 02 14 46 C0 00 02 0A 00"), "00 5B 14 46 C0 00 02 0A"},
-      {"SOCKS4 port 0", Hex("04 01 00 00 C0 00 02 0A 00"), "00 5B 00 00 C0 00 02 0A"},
-      {"SOCKS4 over-long user id", Hex("04 01 14 46 C0 00 02 0A") + Bytes(1100, 'A'),
-       "00 5B 14 46 C0 00 02 0A"},
-      {"SOCKS4a over-long name", Hex("04 01 00 50 00 00 00 01 00") + Bytes(300, 'n'),
-       "00 5B 00 50 00 00 00 01"},
       {"SOCKS5 without no-authentication", Hex("05 02 01 02"), "05 FF"},
-      {"SOCKS5 with no methods", Hex("05 00"), "05 FF"},
-      {"SOCKS5 BIND", kGreeting + Hex("05 02 00 01 C0 00 02 0A 00 50"),
-       "05 00 05 07 00 01 00 00 00 00 00 00"},
       {"SOCKS5 UDP ASSOCIATE", kGreeting + Hex("05 03 00 01 00 00 00 00 00 00"),
        "05 00 05 07 00 01 00 00 00 00 00 00"},
-      {"SOCKS5 unknown address type", kGreeting + Hex("05 01 00 07 00"),
-       "05 00 05 08 00 01 00 00 00 00 00 00"},
-      {"SOCKS5 empty domain", kGreeting + Hex("05 01 00 03 00 00 50"),
-       "05 00 05 01 00 01 00 00 00 00 00 00"},
       {"another protocol", "GET / HTTP/1.0\r\n\r\n", ""},
   };
   Rig r;
@@ -143,58 +136,48 @@ TEST(RelayHandshake, AClientThatDoesNotCompleteItsRequestInTimeIsClosed) {
 }
 
 TEST(RelayHandshake, AProxyOpenToOtherMachinesDoesNotLendThemThisOnesServices) {
-  for (const bool open : {false, true}) {
-    SCOPED_TRACE(open ? "bound to every address" : "bound to loopback");
+  const Bytes toLoopback = Hex("04 01 00 50 7F 00 00 01 00");
+  const Bytes toLinkLocal =
+      kGreeting + Hex("05 01 00 04 FE 80") + Bytes(13, '\0') + Hex("01 00 50");
+  const Bytes toName = Hex("04 01 00 50 00 00 00 01 00") + "localhost" + '\0';
+  const struct {
+    const char* name;
+    bool open;  // bound to every address rather than loopback
+    std::string client;
+    Bytes request;
+    std::string refusal;  // empty: connected and granted
+  } cases[] = {
+      {"loopback, from loopback", true, "127.0.0.1", toLoopback, ""},
+      {"loopback, from another machine, proxy on loopback", false, "192.0.2.77", toLoopback, ""},
+      {"loopback, from another machine", true, "192.0.2.77", toLoopback, "00 5B 00 50 7F 00 00 01"},
+      {"link-local, from another machine", true, "192.0.2.77", toLinkLocal,
+       "05 00 05 02 00 01 00 00 00 00 00 00"},
+      // A name is judged by the address it resolves to, before anything is relayed.
+      {"a name for loopback, from another machine", true, "192.0.2.77", toName,
+       "00 5B 00 50 00 00 00 01"},
+      {"another machine's address, from another machine", true, "192.0.2.77", Request(80), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     Rig r;
-    if (open) {
+    if (c.open) {
       r.relay.SetBindAddress("0.0.0.0");
       r.relay.StartListening(3131);
     }
-    r.net.clientAddress = "192.0.2.77";
-    const struct {
-      Bytes request;
-      std::string refusal;
-    } local[] = {
-        {Hex("04 01 00 50 7F 00 00 01 00"), "00 5B 00 50 7F 00 00 01"},
-        {Hex("04 01 00 50 A9 FE 01 02 00"), "00 5B 00 50 A9 FE 01 02"},
-        {Hex("04 01 00 50 00 00 00 00 00"), "00 5B 00 50 00 00 00 00"},
-        {kGreeting + Hex("05 01 00 04") + Bytes(15, '\0') + Hex("01 00 50"),
-         "05 00 05 02 00 01 00 00 00 00 00 00"},
-        {kGreeting + Hex("05 01 00 04 FE 80") + Bytes(13, '\0') + Hex("01 00 50"),
-         "05 00 05 02 00 01 00 00 00 00 00 00"},
-    };
-    for (const auto& c : local) {
-      const SlotIndex i = r.ClientConnects();
-      r.Client(i).Arrive(c.request);
-      if (open) {
-        EXPECT_EQ(ToHex(r.Client(i).TakeSent()), c.refusal);
-        EXPECT_EQ(r.Client(i).State(), SocketState::kClosed);
-        EXPECT_TRUE(r.events.back().starts_with("Socket (1): Destination Not Allowed: "));
-      } else {
-        EXPECT_EQ(r.Server(i).State(), SocketState::kConnecting);
-        r.Client(i).Vanish();
-      }
+    r.net.clientAddress = c.client;
+    const SlotIndex i = r.ClientConnects();
+    r.Client(i).Arrive(c.request);
+    if (r.Server(i).State() == SocketState::kConnecting) {
+      if (c.request == toName) r.Server(i).ConnectsTo("127.0.0.1");
+      r.Server(i).CompleteConnect();
     }
-    // A name is judged by the address it resolves to, before anything is relayed.
-    r.events.clear();
-    SlotIndex i = r.ClientConnects();
-    r.Client(i).TakeSent();
-    r.Client(i).Arrive(Hex("04 01 00 50 00 00 00 01 00") + "localhost" + '\0');
-    r.Server(i).ConnectsTo("127.0.0.1");
-    r.Server(i).CompleteConnect();
-    EXPECT_EQ(ToHex(r.Client(i).TakeSent()),
-              open ? "00 5B 00 50 00 00 00 01" : "00 5A 00 50 00 00 00 01");
-    EXPECT_EQ(r.Client(i).State(), open ? SocketState::kClosed : SocketState::kConnected);
-    r.Client(i).Vanish();
-    // Other machines' addresses stay open to all, and a client on loopback may go anywhere.
-    i = r.ClientConnects();
-    r.Client(i).Arrive(Request(80));
-    EXPECT_EQ(r.Server(i).State(), SocketState::kConnecting);
-    r.Client(i).Vanish();
-    r.net.clientAddress = "127.0.0.1";
-    i = r.ClientConnects();
-    r.Client(i).Arrive(Hex("04 01 00 50 7F 00 00 01 00"));
-    EXPECT_EQ(r.Server(i).State(), SocketState::kConnecting);
+    const std::string reply = ToHex(r.Client(i).TakeSent());
+    EXPECT_EQ(reply.substr(reply.size() - std::min(reply.size(), c.refusal.size())), c.refusal);
+    EXPECT_EQ(r.Client(i).State(),
+              c.refusal.empty() ? SocketState::kConnected : SocketState::kClosed);
+    if (!c.refusal.empty()) {
+      EXPECT_TRUE(r.events.back().starts_with("Socket (1): Destination Not Allowed: "));
+    }
   }
 }
 

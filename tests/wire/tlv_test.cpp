@@ -20,22 +20,19 @@ TEST(FindTLV, FindsTheFirstValueOfAType) {
       {1, "00 01 00 02 41 42 00 02 00 01 43", "AB"},
       {5, "00 01 00 02 41 42 00 02 00 01 43", "<none>"},
       {2, "", "<none>"},
-      {2, "00 02 00 01 41 00 02 00 01 42", "A"},  // the first of two wins
-      {2, "00 02 00 05 41 42", "AB"},             // value cut short by the end of the chain
-      {2, "00 02 00 00", ""},                     // empty value, not absent
-      {2, "00 02", ""},                           // type without length bytes still matches
-      {2, "00", "<none>"},                        // a single byte cannot start a TLV
+      {2, "00 02 00 01 41 00 02 00 01 42", "A"},       // the first of two wins
+      {2, "00 02 00 05 41 42", "AB"},                  // value cut short by the end of the chain
+      {2, "00 02 00 00", ""},                          // empty value, not absent
+      {2, "00 02", ""},                                // type without length bytes still matches
+      {2, "00", "<none>"},                             // a single byte cannot start a TLV
       {4, "00 01 FF FF 41 00 04 00 01 42", "<none>"},  // a lying length skips past the end
       {0x0102, "01 02 00 01 5A", "Z"},
+      {-1, "FF FF 00 00", "<none>"},  // a type out of range is simply absent
+      {65536, "00 00 00 00", "<none>"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindTLV(c.type, Hex(c.chain)), c.expected) << c.type << " in " << c.chain;
   }
-}
-
-TEST(FindTLV, AnOutOfRangeTypeIsSimplyAbsent) {
-  EXPECT_EQ(FindTLV(-1, Hex("FF FF 00 00")), "<none>");
-  EXPECT_EQ(FindTLV(65536, Hex("00 00 00 00")), "<none>");
 }
 
 TEST(LocateTLV, GivesTheOffsetOfTheMatch) {
