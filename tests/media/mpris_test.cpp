@@ -128,13 +128,10 @@ TEST_F(MprisTest, ChoosesThePreferredPlayerAndSkipsIgnoredOnes) {
     const PlayerSnapshot snapshot = player->Query();
     return snapshot.found && snapshot.track ? snapshot.track->artist : player->Describe();
   };
+  // The choice itself is tested without a bus; here, that each one given counts at once.
   EXPECT_EQ(read({}), "Video");
-  EXPECT_EQ(read({"", {"firefox"}}), "Mpv");  // two paused: the first by name
-  EXPECT_EQ(read({"", {"firefox", "mpv"}}), "Vlc");
-  EXPECT_EQ(read({"vlc", {}}), "Vlc");  // preferred, as vlc.instance1234
-  EXPECT_EQ(read({"spotify", {"firefox"}}), "Spotify");
+  EXPECT_EQ(read({"vlc", {}}), "Vlc");                  // preferred, as vlc.instance1234
   EXPECT_EQ(read({"vlc", {"vlc", "firefox"}}), "Mpv");  // ignored wins over preferred
-  EXPECT_EQ(read({"absent", {}}), "Video");
   EXPECT_EQ(read({"", {"firefox", "mpv", "vlc", "spotify"}}),
             "MPRIS: only ignored players on the bus (org.mpris.MediaPlayer2.firefox.instance_1_2, "
             "org.mpris.MediaPlayer2.mpv, org.mpris.MediaPlayer2.spotify, "

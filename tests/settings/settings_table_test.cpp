@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/preferences_settings.h"
-
 namespace quorvel {
 namespace {
 
@@ -44,19 +42,6 @@ TEST(SettingTable, LoadOrderIsKavoFirstThenPrefs) {
       "song time ttime artistN statusN songN timeN ttimeN artistF songF ttimeF statusF timeF "
       "updateT repBufferCheck repBufferText album albumF albumN albumW albumJ port minimize "
       "bind sendOnChange player ignorePlayers autostart ");
-}
-
-TEST(SettingTable, PlayerChoiceIsReadWithoutTheBlanksAroundNames) {
-  Preferences prefs;
-  EXPECT_EQ(PlayerChoiceOf(prefs).preferred, "");
-  EXPECT_TRUE(PlayerChoiceOf(prefs).ignored.empty());
-  prefs.player = "  vlc \t";
-  prefs.ignorePlayers = "firefox ,, chromium.instance2 ";
-  const PlayerChoice choice = PlayerChoiceOf(prefs);
-  EXPECT_EQ(choice.preferred, "vlc");
-  EXPECT_EQ(choice.ignored, (std::vector<std::string>{"firefox", "chromium.instance2"}));
-  prefs.player = " , ";
-  EXPECT_EQ(PlayerChoiceOf(prefs).preferred, "");
 }
 
 // A hand-edited file: the key read, the text that key then saves, and part of the one warning
