@@ -63,9 +63,12 @@ class HeadlessRun {
                 {.artists = {"Band"}, .title = "Tune"}) {
     server_ = Listen(5190);
     const QString file = dir_.filePath("prefs.ini");
-    if (!player_.Registered() || !server_->isListening() || !PrefsStore(file).Save(prefs)) {
-      ADD_FAILURE() << "no private D-Bus daemon, no loopback address free on port 5190, or no "
-                       "prefs.ini written";
+    const char* missing = !player_.Registered()           ? "no private D-Bus daemon"
+                          : !server_->isListening()       ? "no loopback address free on port 5190"
+                          : !PrefsStore(file).Save(prefs) ? "prefs.ini not written"
+                                                          : nullptr;
+    if (missing != nullptr) {
+      ADD_FAILURE() << missing;
       return;
     }
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus_.Address().toUtf8());
