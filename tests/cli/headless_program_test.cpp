@@ -2,95 +2,77 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <csignal>
 #include <string>
 
 #include "cli/program_runs.h"
 #include "net/loopback.h"
+#include "settings/test_files.h"
 
 namespace quorvel::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 TEST(Headless, PortInUseFailsSavingNothingAndSigtermExitsSavingThePrefs) {
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  QProcess process;
-  process.setReadChannel(QProcess::StandardError);
-  // Starts the program on `port`; true once it listens, false when it stops instead.
-  QByteArray err;
-  const auto start = [&](quint16 port) {
-    process.start(QStringLiteral(QUORVEL_BINARY),
-                  {"--headless", "--prefs", prefs, "--port", QString::number(port)});
-    err.clear();
-    while (!err.contains("Listening on ") && process.waitForReadyRead(5000))
-      err += process.readAll();
-    return err.contains("Listening on ");
-  };
-  auto taken = Listen();
-  EXPECT_FALSE(start(taken->serverPort()));
-  process.waitForFinished(5000);
-  EXPECT_EQ(process.exitCode(), 1);
+  const auto taken = Listen();
+  const QString port = QString::number(taken->serverPort());
+  RunningProgram refused({"--headless", "--prefs", prefs, "--port", port, "--player", "none"});
+  EXPECT_EQ(refused.Finish(), 1);
   EXPECT_FALSE(QFile::exists(prefs));
   // Standard error names the port and how to listen on another.
-  const std::string said = (err + process.readAllStandardError()).toStdString();
-  EXPECT_THAT(said, HasSubstr("quorvel: cannot listen on 127.0.0.1:" +
-                              std::to_string(taken->serverPort()) + ": "));
-  EXPECT_THAT(said, HasSubstr("--port N"));
-  EXPECT_THAT(said, HasSubstr("[prefs] of " + prefs.toStdString()));
-  EXPECT_TRUE(process.readAllStandardOutput().startsWith("1 x Socket (0): Start Listen Failure: "));
+  EXPECT_THAT(refused.err,
+              AllOf(HasSubstr("quorvel: cannot listen on 127.0.0.1:" + port.toStdString() + ": "),
+                    HasSubstr("--port N"), HasSubstr("[prefs] of " + prefs.toStdString())));
+  EXPECT_THAT(refused.process.readAllStandardOutput().toStdString(),
+              StartsWith("1 x Socket (0): Start Listen Failure: "));
 
-  const quint16 port = Listen()->serverPort();  // free again
-  ASSERT_TRUE(start(port));
+  const quint16 free = Listen()->serverPort();
+  RunningProgram quorvel({"--headless", "--prefs", prefs, "--port", QString::number(free)});
+  ASSERT_EQ(quorvel.ListeningPort(), free) << quorvel.err;
   const QByteArray request = Socks4Request(*taken);
-  Socket client = ConnectTo(port, request);
+  Socket client = ConnectTo(free, request);
   EXPECT_EQ(Read(*client, 8).toHex(' ').toStdString(),
             (QByteArray("\x00\x5A", 2) + request.mid(2, 6)).toHex(' ').toStdString())
       << "the SOCKS reply";
-  ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-  ASSERT_TRUE(process.waitForFinished(5000));
-  EXPECT_EQ(process.exitCode(), 0);
-  EXPECT_TRUE(process.readAllStandardOutput().contains("Socket (1): Connecting: 127.0.0.1\n"));
+  EXPECT_EQ(quorvel.Terminate(), 0);
+  EXPECT_THAT(quorvel.process.readAllStandardOutput().toStdString(),
+              HasSubstr("Socket (1): Connecting: 127.0.0.1\n"));
   // Saved with the stored port, not this run's --port.
-  QFile saved(prefs);
-  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  const std::string text = saved.readAll().toStdString();
-  EXPECT_THAT(text, StartsWith("[KAVO]\r\n"));
-  EXPECT_THAT(text, ::testing::HasSubstr("\r\n[prefs]\r\nport=3131\r\n"));
+  EXPECT_THAT(ReadBytes(prefs),
+              AllOf(StartsWith("[KAVO]\r\n"), HasSubstr("\r\n[prefs]\r\nport=3131\r\n")));
 }
 
 TEST(Headless, SecondStartWithTheSameSettingsSaysWhereTheFirstListensAndEnds) {
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  RunningProgram first({"--headless", "--prefs", prefs, "--port", "0", "--player", "none"});
+  const auto with = [](const QString& file) {
+    return QStringList{"--headless", "--prefs", file, "--port", "0", "--player", "none"};
+  };
+  RunningProgram first(with(prefs));
   const int port = first.ListeningPort();
   ASSERT_NE(port, 0) << first.err;
-  // The same file by another path.
-  RunningProgram second({"--headless", "--prefs", dir.path() + QStringLiteral("/./prefs.ini"),
-                         "--port", "0", "--player", "none"});
+  RunningProgram second(with(dir.path() + QStringLiteral("/./prefs.ini")));  // by another path
   EXPECT_EQ(second.Finish(), 1);
   EXPECT_THAT(second.err, HasSubstr("already running for " + prefs.toStdString() +
                                     " (without a window, listening on 127.0.0.1:" +
                                     std::to_string(port) + ")"));
-  // Other settings, another program.
-  RunningProgram other({"--headless", "--prefs", dir.filePath(QStringLiteral("other.ini")),
-                        "--port", "0", "--player", "none"});
+  RunningProgram other(with(dir.filePath(QStringLiteral("other.ini"))));  // another program
   EXPECT_NE(other.ListeningPort(), 0) << other.err;
-  EXPECT_EQ(other.Terminate(), 0);
   EXPECT_EQ(first.Terminate(), 0);
   // Once it has ended the file is free again, even after a kill left its lock behind.
-  RunningProgram third({"--headless", "--prefs", prefs, "--port", "0", "--player", "none"});
+  RunningProgram third(with(prefs));
   ASSERT_NE(third.ListeningPort(), 0) << third.err;
   third.process.kill();
   third.process.waitForFinished(kProgramWaitMs);
-  RunningProgram fourth({"--headless", "--prefs", prefs, "--port", "0", "--player", "none"});
+  RunningProgram fourth(with(prefs));
   EXPECT_NE(fourth.ListeningPort(), 0) << fourth.err;
   EXPECT_EQ(fourth.Terminate(), 0);
 }
@@ -105,10 +87,7 @@ TEST(Headless, ListeningBeyondLoopbackIsWarnedOfOnStandardErrorAndInTheEventLog)
   }
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  QFile file(prefs);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[prefs]\r\nbind=0.0.0.0\r\n");
-  file.close();
+  ASSERT_TRUE(WriteBytes(prefs, "[prefs]\r\nbind=0.0.0.0\r\n"));
   RunningProgram quorvel({"--net", "--map-root-user", QUORVEL_BINARY, "--headless", "--prefs",
                           prefs, "--port", "0", "--player", "none"},
                          QStringLiteral("unshare"));

@@ -56,34 +56,31 @@ struct Login {
 
 class HeadlessRun {
  public:
-  // The player named "quorveltest"; "none" for no player at all.
+  // With --player `player`: the test player "quorveltest", "none" for no player at all, or empty
+  // for the choice of the settings.
   HeadlessRun(const Preferences& prefs, const QString& player = QStringLiteral("quorveltest"))
       : player_(bus_.Address(), QStringLiteral("org.mpris.MediaPlayer2.quorveltest"),
                 {.artists = {"Band"}, .title = "Tune"}) {
-    if (!player_.Registered()) {
-      ADD_FAILURE() << "no private D-Bus daemon";
+    server_ = Listen(5190);
+    const QString file = dir_.filePath("prefs.ini");
+    const char* missing = !player_.Registered()           ? "no private D-Bus daemon"
+                          : !server_->isListening()       ? "no loopback address free on port 5190"
+                          : !PrefsStore(file).Save(prefs) ? "prefs.ini not written"
+                                                          : nullptr;
+    if (missing != nullptr) {
+      ADD_FAILURE() << missing;
       return;
     }
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus_.Address().toUtf8());
-    server_ = Listen(5190);
-    if (!server_->isListening()) {
-      ADD_FAILURE() << "no loopback address free on port 5190";
-      return;
-    }
-    if (!PrefsStore(dir_.filePath("prefs.ini")).Save(prefs)) {
-      ADD_FAILURE() << "prefs.ini not written";
-      return;
-    }
     program_.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&program_, &QProcess::readyRead,
                      [this] { out_ += program_.readAll().toStdString(); });
-    program_.start(QUORVEL_BINARY, {"--headless", "--prefs", dir_.filePath("prefs.ini"), "--port",
-                                    "0", "--player", player});
+    QStringList arguments = {"--headless", "--prefs", file, "--port", "0"};
+    if (!player.isEmpty()) arguments << "--player" << player;
+    program_.start(QUORVEL_BINARY, arguments);
     // It names its port on standard error once it listens: "Listening on address:port".
-    const auto listening = [this] {
-      return out_.find('\n', out_.find("Listening on ")) != std::string::npos;
-    };
-    if (!QTest::qWaitFor(listening, 10000)) {
+    if (!QTest::qWaitFor(
+            [this] { return out_.find('\n', out_.find("Listening on ")) != out_.npos; }, 10000)) {
       ADD_FAILURE() << "the program did not listen: " << out_;
       return;
     }
@@ -126,6 +123,7 @@ class HeadlessRun {
     return ("\n" + out_).find("\n" + line + "\n") != std::string::npos;
   }
   ThreadedTestPlayer& Player() { return player_; }
+  const QString& BusAddress() const { return bus_.Address(); }
 
  private:
   PrivateBus bus_;

@@ -1,10 +1,13 @@
-// Client sessions through `quorvel --headless`: each connection's profile and away message are
-// its own and end with it, commands come only from instant messages, coming back sticks, no token
-// text reaches the server, and updates go out when the music changes, not at every tick.
+// The whole program over real loopback sockets: a test OSCAR server, test clients logging in
+// through `quorvel --headless` by SOCKS4, and test MPRIS players on a private bus. Each
+// connection's profile and away message are its own and end with it, commands come only from
+// instant messages, coming back sticks, no token text reaches the server, updates go out when the
+// music changes, and the player is the one the settings choose.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include "cli/headless_run.h"
@@ -33,6 +36,48 @@ Bytes Typed(BytesView line) {
 // Long enough for several ticks of 300 ms.
 void SeveralTicks() {
   QTest::qWait(1500);
+}
+
+TEST(HeadlessEndToEnd, ClientLogsInThroughTheProxyAndItsProfileFollowsThePlayer) {
+  HeadlessRun run(UpdatingEvery(300, false));
+  ASSERT_TRUE(run.Running());
+  Login login = run.Connect();
+  ASSERT_NE(login.server, nullptr);
+
+  // The server sends the login reply and buddy notices; the client its profile, its away
+  // message and two instant messages to alice, the first setting an away, the second back.
+  for (const Bytes& snac : {Snac(0x17, 3, MakeTLV(1, "TestUser")), Snac(3, 0x0B, "\5alice"),
+                            Snac(3, 0x0B, "\5alice" + Bytes(4, 0)), Snac(3, 0x0C, "\3bob")}) {
+    login.FromServer(snac);
+  }
+  const Bytes mime = MakeTLV(1, kAwayMimeUsAscii), caps = MakeTLV(5, Bytes(16, '\x09'));
+  login.FromClient(Snac(2, 4, mime + MakeTLV(2, "<b>%a - %s</b>") + caps));
+  login.FromClient(Snac(2, 4, MakeTLV(3, kAwayMimeUtf8) + MakeTLV(4, "Listening to %s by %a")));
+  login.FromClient(Typed(".a gone"));
+  login.FromClient(Typed(".b"));
+
+  // The profile goes out filled, and again at each tick; the away message composed from the
+  // client's text, declared us-ascii, until the typed away replaces it and the return ends it.
+  const Bytes filled = Snac(2, 4, mime + MakeTLV(2, "<b>Band - Tune</b>") + caps);
+  const Bytes away = MakeAwaySNAC(kAwayMimeUsAscii, "Listening to Tune by Band");
+  const Bytes typedAway = MakeAwaySNAC(kAwayMimeUsAscii, kHtml + "gone" + kHtmlEnd);
+  const Bytes back = MakeAwaySNAC("", "");
+  const std::vector<std::string> lines = {
+      " [ TestUser ] - Quorvel", "1 x Update alice", "2 x Update alice", "1 x Signoff bob",
+      "3 x Updated Profile",     "1 x Away [Fake]",  "1 x Return [Fake]"};
+  const auto done = [&] {
+    return login.Count(filled) >= 4 &&
+           std::all_of(lines.begin(), lines.end(), [&](auto& l) { return run.Printed(l); });
+  };
+  EXPECT_TRUE(QTest::qWaitFor(done, 10000)) << run.Output();
+  // Nothing else reached the server (no instant message, no unfilled profile), in one numbering.
+  const std::vector<Bytes> frames = login.Frames();
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(WordAt(frames[i], 2), static_cast<std::int32_t>(i + 1));
+    EXPECT_THAT(frames[i].substr(6), ::testing::AnyOf(filled, away, typedAway, back));
+  }
+  EXPECT_THAT(login.Snacs(), ::testing::IsSupersetOf({away, typedAway, back}));
+  EXPECT_EQ(login.Snacs().back(), filled);  // the return ended the away updates
 }
 
 TEST(HeadlessSessions, EachConnectionGetsOnlyItsOwnProfileAndNothingOnceItCloses) {
@@ -157,5 +202,41 @@ TEST(HeadlessSessions, UnchangedTrackSendsNothingNewAndANewTrackArrivesAtOnce) {
   }
 }
 
+// The player's choice stored in prefs.ini: a profile token is filled from the preferred player
+// while it is there, and never from an ignored one.
+TEST(HeadlessSessions, PreferredPlayerFirstThenTheChoiceSkipsIgnoredOnes) {
+  Preferences prefs = UpdatingEvery(200, false);
+  prefs.player = " ccc ";
+  prefs.ignorePlayers = "aaa,zzz";
+  HeadlessRun run(prefs, QString());
+  ASSERT_TRUE(run.Running());
+  const auto start = [&](const char* name, TestPlayerState state) {
+    auto player = std::make_unique<ThreadedTestPlayer>(
+        run.BusAddress(), QStringLiteral("org.mpris.MediaPlayer2.") + name, std::move(state));
+    EXPECT_TRUE(player->Registered()) << name;
+    return player;
+  };
+  // Without the ignore list "aaa" would be read, the first of those playing by name.
+  auto ignored = start("aaa", {"Playing", {"Ignored"}, "Tune"});
+  auto automatic = start("bbb", {"Playing", {"Automatic"}, "Tune"});
+  auto preferred = start("ccc.instance9", {"Stopped", {"Preferred"}, "Tune"});
+  Login login = run.Connect();
+  ASSERT_NE(login.server, nullptr);
+  login.FromClient(Snac(2, 4, MakeTLV(2, "%a")));
+  const auto profileWas = [&](const char* artist) {
+    return QTest::qWaitFor([&] { return login.Count(Snac(2, 4, MakeTLV(2, artist))) > 0; }, 10000);
+  };
+  EXPECT_TRUE(profileWas("Preferred")) << run.Output();
+  preferred.reset();  // gone: the next update reads the choice among the others
+  EXPECT_TRUE(profileWas("Automatic")) << run.Output();
+  EXPECT_EQ(login.Count(Snac(2, 4, MakeTLV(2, "Ignored"))), 0);
+}
+
 }  // namespace
 }  // namespace quorvel::testing
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -14,25 +14,12 @@
 #include "cli/program_runs.h"
 #include "net/loopback.h"
 #include "settings/original_prefs.h"
+#include "settings/test_files.h"
 
 namespace quorvel::testing {
 namespace {
 
 using ::testing::HasSubstr;
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray Original() {
-  return QByteArray::fromStdString(kOriginalPrefs);
-}
 
 TEST(SettingsFile, SomethingElseThanAFileStopsTheStartNamingIt) {
   QTemporaryDir dir;
@@ -53,14 +40,22 @@ TEST(SettingsFile, SomethingElseThanAFileStopsTheStartNamingIt) {
   }
 }
 
-TEST(SettingsFile, OriginalFileIsByteIdenticalAfterAHeadlessRunThatChangedNothing) {
+TEST(SettingsFile, OriginalFileIsByteIdenticalAfterARunThatChangedNothing) {
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  ASSERT_TRUE(Write(prefs, Original()));
+  ASSERT_TRUE(WriteBytes(prefs, kOriginalPrefs));
   RunningProgram quorvel({"--headless", "--prefs", prefs, "--port", "0", "--player", "none"});
   ASSERT_NE(quorvel.ListeningPort(), 0) << quorvel.err;
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
-  EXPECT_EQ(ReadAll(prefs), Original());  // no bind line, no byte changed
+  EXPECT_EQ(ReadBytes(prefs), kOriginalPrefs);  // no bind line, no byte changed
+
+  // --now-playing reads the file it is named and never writes it, not even to mend a value.
+  const Bytes refused = "[KAVO]\r\nupdateT=soon\r\n";
+  ASSERT_TRUE(WriteBytes(prefs, refused));
+  RunningProgram nowPlaying({"--prefs", prefs, "--now-playing", "--player", "none"});
+  nowPlaying.Finish();
+  EXPECT_THAT(nowPlaying.err, HasSubstr("prefs.ini: [KAVO] updateT=\"soon\""));
+  EXPECT_EQ(ReadBytes(prefs), refused);
 }
 
 TEST(SettingsFile, SaveThatFailsAtExitEndsWithStatusOne) {
@@ -69,7 +64,7 @@ TEST(SettingsFile, SaveThatFailsAtExitEndsWithStatusOne) {
   const QString prefs = folder + QStringLiteral("/prefs.ini");
   RunningProgram quorvel({"--headless", "--prefs", prefs, "--port", "0", "--player", "none"});
   ASSERT_NE(quorvel.ListeningPort(), 0) << quorvel.err;
-  ASSERT_TRUE(Write(folder, "a file where the folder was to be"));
+  ASSERT_TRUE(WriteBytes(folder, "a file where the folder was to be"));
   EXPECT_EQ(quorvel.Terminate(), 1);
   EXPECT_THAT(quorvel.err, HasSubstr("settings not saved"));
 }
@@ -112,9 +107,9 @@ TEST(InstalledProgram, KeepsTheSettingsInTheUsersFolderStartingFromOneBesideIt) 
   // A prefs.ini beside the program that this user cannot write: its values start the run, and
   // the user's own file is a byte-identical copy when nothing changed.
   const quint16 port = Listen()->serverPort();  // free again once the probe is gone
-  QByteArray seed = Original();
-  seed.replace("port=4000", "port=" + QByteArray::number(port));
-  ASSERT_TRUE(Write(beside, seed));
+  Bytes seed = kOriginalPrefs;
+  seed.replace(seed.find("port=4000"), 9, "port=" + std::to_string(port));
+  ASSERT_TRUE(WriteBytes(beside, seed));
   ASSERT_TRUE(QFile::setPermissions(
       beside, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   QProcessEnvironment env = homeOf("second");
@@ -134,8 +129,8 @@ TEST(InstalledProgram, KeepsTheSettingsInTheUsersFolderStartingFromOneBesideIt) 
   RunningProgram quorvel(arguments, runner, env);
   EXPECT_EQ(quorvel.ListeningPort(), port) << quorvel.err;
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
-  EXPECT_EQ(ReadAll(env.value(QStringLiteral("HOME")) + ownFile), seed);
-  EXPECT_EQ(ReadAll(beside), seed);
+  EXPECT_EQ(ReadBytes(env.value(QStringLiteral("HOME")) + ownFile), seed);
+  EXPECT_EQ(ReadBytes(beside), seed);
   QFile::setPermissions(prefix + QStringLiteral("/bin"),
                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }

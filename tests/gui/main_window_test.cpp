@@ -1,148 +1,31 @@
 // The main window's reactions, status, tray menu, starting and shutting down, driven as a user and
-// the program drive them. The fixture stands in for the relay, the monitor, the settings file and
-// the media player, and notes what they are told in one journal, so that the order of the steps
-// shows.
-
-#include "gui/main_window.h"
+// the program drive them.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QScrollBar>
-#include <QSystemTrayIcon>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextDocument>
 #include <fstream>
-#include <functional>
-#include <memory>
 
 #include "gui/url_recorder.h"
-#include "gui/window_front_end.h"
-#include "media/fake_media.h"
+#include "gui/window_fixture.h"
 #include "settings/original_prefs.h"
-#include "session/player_change_updates.h"
 #include "settings/preferences_settings.h"
 #include "settings/prefs_store.h"
 #include "settings/settings_table.h"
+#include "settings/test_files.h"
 
 namespace quorvel::testing {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// The media player: answers with `playing`, lists `present`, keeps the choice and the watch.
-struct StatusPlayer : FakePlayer {
-  PlayerSnapshot Query() override { return playing; }
-  std::string Describe() const override { return "fake player"; }
-  PlayerSnapshot playing{true, Track{"Band", "Tune"}, kPlayPlaying, 1000, 200};
-};
-
-struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
-  // Builds a fresh window and starts it with `file` (tests call it again to start over).
-  void SetUp() override { Restart(); }
-  // `beforeStart` runs between building the window and starting it.
-  void Restart(const std::function<void(MainWindow&)>& beforeStart = {}) {
-    follow.reset();
-    window.reset();
-    window = std::make_unique<MainWindow>(log);
-    window->SetTrayAvailability([this] { return trayAvailable; });
-    window->Attach(*this, *this, *this);
-    window->AttachPlayer(player);
-    follow = FollowPlayer(*window, player);
-    if (beforeStart) beforeStart(*window);
-    window->Start();
-  }
-
-  // The relay: a start on `refusedPort` fails as a port in use does.
-  void StartListening(std::uint16_t p) override {
-    journal.push_back("Listen " + std::to_string(p));
-    if (p == refusedPort) {
-      window->RelayEventSeen(0, "Start Listen Failure: The bound address is already in use");
-    } else {
-      listening = p;
-    }
-  }
-  void StopListening() override {
-    journal.push_back("Stop");
-    listening = 0;
-  }
-  bool IsClientConnected(SlotIndex index) const override { return index == connectedSlot; }
-  ConnectionId ClientConnection(SlotIndex) const override { return 0; }
-  std::uint16_t ListeningPort() const override { return listening; }
-  int ClientCount() const override { return clients; }
-  void SendBytes(Toward, SlotIndex, BytesView) override {}
-  void SendFrame(Toward, SlotIndex, Bytes&) override {}
-  // The monitor.
-  void ResetForStartUp() override { journal.push_back("Reset"); }
-  SlotIndex ActiveSlot() const override { return activeSlot; }
-  void RunTimedUpdates() override { ++ticks; }
-  void SetTitleListener(std::function<void(const std::string&)> f) override { title = f; }
-  std::string ScreenName() const override { return screenName; }
-  // The settings file.
-  std::optional<Preferences> Load() override { return file; }
-  bool Save(const Preferences& prefs) override {
-    journal.push_back(Tray()->isVisible() ? "Save (tray shown)" : "Save (no tray)");
-    saved = prefs;
-    return true;
-  }
-  QString Location() const override { return QStringLiteral("/home/me/.config/quorvel/prefs.ini"); }
-
-  template <class W = QWidget>
-  W* Get(const char* name) {
-    W* widget = window->findChild<W*>(QLatin1String(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-  QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
-  QCheckBox* Box(const char* name) { return Get<QCheckBox>(name); }
-  QRadioButton* Radio(const char* name) { return Get<QRadioButton>(name); }
-  QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
-  QScrollBar* Spin() { return Get<QScrollBar>("intervalSpin"); }
-  QTimer* Timer() { return Get<QTimer>("updateTimer"); }
-  QSystemTrayIcon* Tray() { return Get<QSystemTrayIcon>("trayIcon"); }
-  QString Shown(const char* label) { return Get<QLabel>(label)->text(); }
-  QAction* TrayAction(const char* name) {
-    QAction* action = Tray()->contextMenu()->findChild<QAction*>(QLatin1String(name));
-    EXPECT_NE(action, nullptr) << name;
-    return action;
-  }
-  // Types `text` into the port box, replacing what it holds, and presses Enter when asked.
-  void TypePort(const QString& text, bool enter = true) {
-    QLineEdit* port = Edit("portEdit");
-    port->selectAll();
-    if (text.isEmpty()) QTest::keyClick(port, Qt::Key_Backspace);
-    QTest::keyClicks(port, text);
-    if (enter) QTest::keyClick(port, Qt::Key_Return);
-  }
-
-  std::vector<std::string> journal;
-  std::uint16_t listening = 0, refusedPort = 0;
-  int clients = 0;
-  std::string screenName = "[ Not Logged On ]";
-  SlotIndex activeSlot = 0, connectedSlot = -1;  // no client connected
-  int ticks = 0;
-  std::function<void(const std::string&)> title;
-  std::optional<Preferences> file, saved;
-  bool trayAvailable = true;
-  StatusPlayer player;
-  EventLog log;
-  std::unique_ptr<MainWindow> window;  // destroyed before the log: it observes the log
-  std::unique_ptr<PlayerChangeUpdates> follow;  // destroyed first: it calls the window
-};
 
 TEST_F(WindowTest, PortBoxRestartsTheListenerOnceEditingFinishesUnlessTheClientIsConnected) {
   journal.clear();
@@ -290,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(ReplacePage, TextBoxKeys,
                                            "totalTimePadEdit", "bufferTextEdit"),
                          [](const auto& tested) { return std::string(tested.param); });
 
-TEST_F(WindowTest, MinimisingGoesToTheTrayOnlyWithTheTrayBoxAndANotificationArea) {
+TEST_F(WindowTest, MinimisingGoesToTheTrayOnlyWithTheTrayBoxAndANotificationAreaAndTheTrayMenu) {
   window->show();
   auto minimise = [this] {
     window->showMinimized();
@@ -307,36 +190,30 @@ TEST_F(WindowTest, MinimisingGoesToTheTrayOnlyWithTheTrayBoxAndANotificationArea
   EXPECT_TRUE(minimise());
   window->showNormal();
   trayAvailable = true;
-  for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
-    minimise();
+  const auto show = [this] { TrayAction("showAction")->trigger(); };
+  for (const auto& bringBack : std::vector<std::function<void()>>{
+           [this] { emit Tray()->activated(QSystemTrayIcon::Trigger); },
+           [this] { emit Tray()->activated(QSystemTrayIcon::DoubleClick); }, show}) {
+    EXPECT_FALSE(minimise());
     // The right button opens the menu instead.
     for (const auto other : {QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context})
       emit Tray()->activated(other);
     EXPECT_FALSE(window->isVisible());
-    emit Tray()->activated(reason);
-    EXPECT_TRUE(window->isVisible() && !window->isMinimized()) << reason;  // at its normal size
+    bringBack();
+    EXPECT_TRUE(window->isVisible() && !window->isMinimized());  // at its normal size
   }
-}
 
-TEST_F(WindowTest, TrayMenuShowsSwitchesAndQuitsThroughTheClosingSequence) {
-  window->show();
+  // The menu's switch is the enable box's, reactions included.
   EXPECT_TRUE(TrayAction("enableAction")->isChecked());
   TrayAction("enableAction")->trigger();
   EXPECT_EQ(Box("enableBox")->checkState(), Qt::Unchecked);
-  EXPECT_FALSE(window->Settings().enabled);
-  EXPECT_FALSE(Box("profileStatsBox")->isEnabled());  // the box's reaction ran
+  EXPECT_FALSE(Box("profileStatsBox")->isEnabled());
   Box("enableBox")->setChecked(true);
   EXPECT_TRUE(TrayAction("enableAction")->isChecked());
-
-  window->showMinimized();
-  QCoreApplication::processEvents();
-  ASSERT_FALSE(window->isVisible());
-  TrayAction("showAction")->trigger();
-  EXPECT_TRUE(window->isVisible() && !window->isMinimized());
-
+  // Quit works from the tray alone, through the closing sequence.
   int shutdowns = 0;
   QObject::connect(window.get(), &MainWindow::shutDown, [&] { ++shutdowns; });
-  window->hide();  // Quit works from the tray alone
+  window->hide();
   journal.clear();
   TrayAction("quitAction")->trigger();
   EXPECT_THAT(journal, ElementsAre("Save (tray shown)", "Stop"));
@@ -411,25 +288,6 @@ TEST_F(WindowTest, ListeningBeyondThisMachineIsWarnedOfEverywhere) {
   EXPECT_THAT(log.Lines(), ElementsAre("1 x " + warning));
   EXPECT_THAT(Shown("listenerStatus").toStdString(), HasSubstr(warning));
   EXPECT_THAT(Tray()->toolTip().toStdString(), HasSubstr("(open to other machines)"));
-}
-
-TEST_F(WindowTest, EditableComboBoxesKeepTheTextAsTyped) {
-  QComboBox* justify = Combo("artistJustifyCombo");
-  QComboBox* letters = Combo("songCaseCombo");
-  for (QComboBox* combo : {justify, letters}) {
-    combo->lineEdit()->selectAll();
-    QTest::keyClicks(combo->lineEdit(), combo == justify ? "right" : "upper");
-    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
-    emit combo->lineEdit()->editingFinished();
-  }
-  EXPECT_EQ(justify->currentText(), "right");
-  EXPECT_EQ(letters->currentText(), "upper");
-  EXPECT_EQ(window->Settings().Field(MediaField::kArtist).justification, "right");
-  EXPECT_EQ(window->Settings().Field(MediaField::kSong).caseIndex, -1);  // no item chosen
-  justify->lineEdit()->selectAll();
-  QTest::keyClicks(justify->lineEdit(), "Right");
-  QTest::keyClick(justify->lineEdit(), Qt::Key_Return);
-  EXPECT_EQ(justify->currentIndex(), 2);
 }
 
 // Every setting reads the same from both.
@@ -514,7 +372,7 @@ TEST_F(WindowTest, StartingSetsTheStoredValuesWithTheirReactionsAndClosingSavesT
   EXPECT_THAT(journal, ElementsAre("Save (no tray)", "Stop"));
 }
 
-TEST_F(WindowTest, EveryEditReachesWhatCompositionReadsAtOnce) {
+TEST_F(WindowTest, EveryEditReachesWhatCompositionReadsAtOnceAndTypedTextStaysAsTyped) {
   const PreferencesSettings settings(window->Settings());
   QTest::keyClicks(Edit("songTokenEdit"), QStringLiteral("!"));
   EXPECT_EQ(settings.Field(MediaField::kSong).token, "%s!");
@@ -540,22 +398,30 @@ TEST_F(WindowTest, EveryEditReachesWhatCompositionReadsAtOnce) {
   Box("enableBox")->setChecked(false);
   EXPECT_FALSE(settings.Enabled());
   EXPECT_FALSE(Box("sendOnChangeBox")->isEnabled());
-}
 
-Bytes ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
+  // The editable boxes keep the text as typed; one that is no item chooses none.
+  for (const auto& [name, typed] :
+       {std::pair{"artistJustifyCombo", "right"}, {"songCaseCombo", "upper"}}) {
+    QLineEdit* edit = Combo(name)->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QTest::keyClick(edit, Qt::Key_Return);
+    emit edit->editingFinished();
+    EXPECT_EQ(Combo(name)->currentText(), typed);
+  }
+  EXPECT_EQ(window->Settings().Field(MediaField::kArtist).justification, "right");
+  EXPECT_EQ(window->Settings().Field(MediaField::kSong).caseIndex, -1);
+  Combo("artistJustifyCombo")->lineEdit()->selectAll();
+  QTest::keyClicks(Combo("artistJustifyCombo")->lineEdit(), "Right");
+  QTest::keyClick(Combo("artistJustifyCombo")->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(Combo("artistJustifyCombo")->currentIndex(), 2);
 }
 
 // The window over a real prefs.ini: what nobody changed is written back with its own bytes.
 TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("prefs.ini"));
-  {
-    QFile out(path);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(QByteArray::fromStdString(kOriginalPrefs));
-  }
+  ASSERT_TRUE(WriteBytes(path, kOriginalPrefs));
   PrefsStore store(path);
   PrefsStoreFile prefsFile(store);
   // One run of the window with the file: `edit` acts between starting and closing.
@@ -577,7 +443,7 @@ TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts)
     Edit("bufferTextEdit")->setText(QStringLiteral("x"));
     Edit("bufferTextEdit")->setText(QString::fromUtf8("\u00AB%a\u00BB"));
   });
-  EXPECT_EQ(ReadAll(path), kOriginalPrefs);
+  EXPECT_EQ(ReadBytes(path), kOriginalPrefs);
 
   // Edited texts are stored as UTF-8; a pad of one blank comes back after two restarts.
   run([this] {
@@ -590,7 +456,7 @@ TEST_F(WindowTest, FileWrittenOnWindowsKeepsItsBytesAndBlankPadsSurviveRestarts)
       EXPECT_EQ(window->Settings().Field(MediaField::kArtist).pad, " ");
     });
   }
-  const Bytes written = ReadAll(path);
+  const Bytes written = ReadBytes(path);
   EXPECT_THAT(written, HasSubstr("\r\nartistW=\" \"\r\n"));
   EXPECT_THAT(written, HasSubstr("\r\nlaunchpath=/opt/M\xC3\xBCller/aim\r\n"));
   EXPECT_THAT(written, HasSubstr("\r\nreplaceIIblock=Caf\xE9:\xA0<BR>%a - %s<BR>\r\n"));
@@ -619,38 +485,9 @@ PlayerInfo Present(const char* name) {
   return info;
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const QString& value) : name_(name), old_(qgetenv(name)) {
-    qputenv(name, value.toUtf8());
-  }
-  ~ScopedEnvironment() {
-    if (old_.isNull()) {
-      qunsetenv(name_);
-    } else {
-      qputenv(name_, old_);
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const char* name_;
-  QByteArray old_;
-};
-
-QStringList Items(const QComboBox* box) {
-  QStringList items;
-  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-  return items;
-}
-
 TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
-  QComboBox* box = Combo("playerCombo");
-  QLineEdit* ignore = Edit("ignorePlayersEdit");
-  EXPECT_EQ(Items(box), QStringList{"Automatic"});
-  EXPECT_EQ(box->currentText(), "Automatic");
+  EXPECT_EQ(Items("playerCombo"), QStringList{"Automatic"});
+  EXPECT_EQ(Combo("playerCombo")->currentText(), "Automatic");
   EXPECT_EQ(player.choice.preferred, "");
 
   // Stored: a player that is not there now, and an ignore list. Each player is listed once, by
@@ -660,7 +497,8 @@ TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
   file->player = "mpv";
   file->ignorePlayers = "firefox, chromium";
   SetUp();
-  EXPECT_EQ(Items(box = Combo("playerCombo")), (QStringList{"Automatic", "spotify", "vlc"}));
+  QComboBox* box = Combo("playerCombo");
+  EXPECT_EQ(Items("playerCombo"), (QStringList{"Automatic", "spotify", "vlc"}));
   EXPECT_EQ(box->currentText(), "mpv");
   EXPECT_EQ(player.choice.preferred, "mpv");
   EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "chromium"}));
@@ -668,21 +506,18 @@ TEST_F(WindowTest, PlayerBoxListsThePlayersPresentAndTheChoiceCountsAtOnce) {
   // Chosen from the list, typed, set back to automatic: the player is told each time.
   box->setCurrentIndex(box->findText(QStringLiteral("vlc")));
   EXPECT_EQ(player.choice.preferred, "vlc");
-  EXPECT_EQ(window->Settings().player, "vlc");
   // Players come and go: the list follows, the choice stays, even when its player has left.
   player.present.players = {Present("mpv")};
   player.watch.playersChanged();
-  EXPECT_EQ(Items(box), (QStringList{"Automatic", "mpv"}));
+  EXPECT_EQ(Items("playerCombo"), (QStringList{"Automatic", "mpv"}));
   EXPECT_EQ(box->currentText(), "vlc");
   EXPECT_EQ(window->Settings().player, "vlc");
   box->lineEdit()->selectAll();
   QTest::keyClicks(box->lineEdit(), QStringLiteral("rhythmbox"));
   EXPECT_EQ(player.choice.preferred, "rhythmbox");
   box->setCurrentIndex(0);
-  EXPECT_EQ(window->Settings().player, "");
   EXPECT_EQ(player.choice.preferred, "");
-  ignore = Edit("ignorePlayersEdit");
-  ignore->setText(QStringLiteral(" firefox ,kdeconnect"));
+  Edit("ignorePlayersEdit")->setText(QStringLiteral(" firefox ,kdeconnect"));
   EXPECT_EQ(player.choice.ignored, (std::vector<std::string>{"firefox", "kdeconnect"}));
 
   window->Shutdown();

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "cli/program_runs.h"
+#include "settings/test_files.h"
 
 namespace quorvel::testing {
 namespace {
@@ -65,11 +65,9 @@ class Desktop {
 
   // The window tree, one window a line.
   QString Tree() { return Ask(QStringLiteral("xwininfo"), {"-root", "-tree"}); }
-  // Whether a window of that name is shown (mapped and viewable) now.
-  bool Shows(const QString& name) {
-    return !Ask(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", name})
-                .trimmed()
-                .isEmpty();
+  // The shown (mapped and viewable) windows of that name, one id a line.
+  QString Shown(const QString& name) {
+    return Ask(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", name}).trimmed();
   }
 
   const QProcessEnvironment& Environment() const { return env_; }
@@ -78,11 +76,10 @@ class Desktop {
   QProcess& Run(const QString& program, const QStringList& arguments,
                 const QProcessEnvironment& env) {
     programs_.push_back(std::make_unique<QProcess>());
-    QProcess& process = *programs_.back();
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    process.waitForStarted(kProgramWaitMs);
-    return process;
+    programs_.back()->setProcessEnvironment(env);
+    programs_.back()->start(program, arguments);
+    programs_.back()->waitForStarted(kProgramWaitMs);
+    return *programs_.back();
   }
 
   QProcessEnvironment env_;
@@ -106,14 +103,12 @@ TEST(TrayDesktop, MinimisingToTheTrayLeavesNothingOnScreenAndTheIconBringsTheWin
 
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  QFile file(prefs);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[KAVO]\r\nact=1\r\n[prefs]\r\nminimize=1\r\n");
-  file.close();
+  ASSERT_TRUE(WriteBytes(prefs, "[KAVO]\r\nact=1\r\n[prefs]\r\nminimize=1\r\n"));
   RunningProgram quorvel({"--prefs", prefs, "--port", "0", "--player", "none"}, QUORVEL_BINARY,
                          desktop.Environment());
   const QString title = QStringLiteral("Quorvel");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.Shows(title); }, kProgramWaitMs)) << quorvel.err;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !desktop.Shown(title).isEmpty(); }, kProgramWaitMs))
+      << quorvel.err;
   // The icon: a window of the program inside the panel, at "+x+y" on the screen.
   QRegularExpressionMatch icon;
   ASSERT_TRUE(QTest::qWaitFor(
@@ -127,21 +122,17 @@ TEST(TrayDesktop, MinimisingToTheTrayLeavesNothingOnScreenAndTheIconBringsTheWin
       kProgramWaitMs))
       << desktop.Tree().toStdString();
 
-  const QString window =
-      desktop.Ask(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", title})
-          .split(QLatin1Char('\n'))
-          .first();
-  desktop.Ask(QStringLiteral("xdotool"), {"windowminimize", window});
+  desktop.Ask(QStringLiteral("xdotool"), {"windowminimize", desktop.Shown(title).split(u'\n')[0]});
   // Nothing of it stays on screen, now or a moment later: no frame, no empty window.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop.Shows(title); }, kProgramWaitMs));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.Shown(title).isEmpty(); }, kProgramWaitMs));
   QTest::qWait(1000);
-  EXPECT_FALSE(desktop.Shows(title)) << desktop.Tree().toStdString();
+  EXPECT_TRUE(desktop.Shown(title).isEmpty()) << desktop.Tree().toStdString();
 
   const int x = icon.captured(3).toInt() + icon.captured(1).toInt() / 2;
   const int y = icon.captured(4).toInt() + icon.captured(2).toInt() / 2;
   desktop.Ask(QStringLiteral("xdotool"),
               {"mousemove", QString::number(x), QString::number(y), "click", "1"});
-  EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.Shows(title); }, kProgramWaitMs));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop.Shown(title).isEmpty(); }, kProgramWaitMs));
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
 }
 

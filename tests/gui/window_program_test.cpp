@@ -6,17 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstdint>
-#include <fstream>
 
 #include "cli/program_runs.h"
 #include "settings/original_prefs.h"
+#include "settings/test_files.h"
 
 namespace quorvel::testing {
 namespace {
@@ -35,62 +32,33 @@ bool Accepts(quint16 port) {
   return socket.waitForConnected(500);
 }
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-TEST(WindowProgram, ListensOnTheStoredPortAndSavesOnTerminate) {
+TEST(WindowProgram, ListensOnTheStoredPortOrThatOfTheCommandLineAndSavesOnTerminate) {
   QTemporaryDir dir;
   const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  QTcpServer probe;
-  ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-  const std::uint16_t port = probe.serverPort();
-  probe.close();
-  std::ofstream(prefs.toStdString())
-      << "[KAVO]\r\nupdateT=30767\r\n[prefs]\r\nport=" << port << "\r\nminimize=0\r\n";
-
-  QProcess program;  // on the platform the tests run on (offscreen unless chosen otherwise)
-  program.start(QUORVEL_BINARY, {"--prefs", prefs, "--player", "none"});
-  ASSERT_TRUE(program.waitForStarted(10000));
-  auto accepts = [port] {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(500);
-  };
-  EXPECT_TRUE(QTest::qWaitFor(accepts, 10000)) << program.readAllStandardError().toStdString();
-  program.terminate();  // SIGTERM
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-
-  QFile file(prefs);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QByteArray saved = file.readAll();
-  EXPECT_TRUE(saved.contains("updateT=30767\r\n")) << saved.toStdString();
-  EXPECT_TRUE(saved.contains("act=1\r\n"));  // the whole file is written
-  EXPECT_TRUE(saved.contains(QStringLiteral("port=%1\r\n").arg(port).toLatin1()));
-}
-
-TEST(WindowProgram, PortOfTheCommandLineIsForThisRunAndAnOriginalFileStaysByteIdentical) {
-  QTemporaryDir dir;
-  const QString prefs = dir.filePath(QStringLiteral("prefs.ini"));
-  const quint16 stored = FreePort();
-  const quint16 thisRun = FreePort();
-  QByteArray original = QByteArray::fromStdString(kOriginalPrefs);
-  original.replace("port=4000", "port=" + QByteArray::number(stored));
+  const quint16 stored = FreePort(), thisRun = FreePort();
+  // A file of a few keys is written whole, its values kept.
+  ASSERT_TRUE(WriteBytes(prefs, "[KAVO]\r\nupdateT=30767\r\n[prefs]\r\nport=" +
+                                    std::to_string(stored) + "\r\nminimize=0\r\n"));
   {
-    QFile file(prefs);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(original);
+    RunningProgram quorvel({"--prefs", prefs, "--player", "none"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Accepts(stored); }, kProgramWaitMs)) << quorvel.err;
+    EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
+    const Bytes saved = ReadBytes(prefs);
+    EXPECT_THAT(saved, HasSubstr("updateT=30767\r\n"));
+    EXPECT_THAT(saved, HasSubstr("act=1\r\n"));
+    EXPECT_THAT(saved, HasSubstr("port=" + std::to_string(stored) + "\r\n"));
   }
+  // --port is for this run only: the stored port, the Windows-1252 texts and every other byte
+  // stay as they were (no bind line).
+  Bytes original = kOriginalPrefs;
+  original.replace(original.find("port=4000"), 9, "port=" + std::to_string(stored));
+  ASSERT_TRUE(WriteBytes(prefs, original));
   RunningProgram quorvel(
       {"--prefs", prefs, "--port", QString::number(thisRun), "--player", "none"});
   EXPECT_TRUE(QTest::qWaitFor([&] { return Accepts(thisRun); }, kProgramWaitMs)) << quorvel.err;
   EXPECT_FALSE(Accepts(stored));
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
-  // The stored port, the Windows-1252 texts and every other byte as they were: no bind line.
-  EXPECT_EQ(ReadAll(prefs), original);
+  EXPECT_EQ(ReadBytes(prefs), original);
 }
 
 TEST(WindowProgram, SecondStartBringsTheFirstWindowForwardAndEnds) {
@@ -111,14 +79,11 @@ TEST(WindowProgram, SecondStartBringsTheFirstWindowForwardAndEnds) {
 }
 
 TEST(WindowProgram, WithoutADisplayPointsToHeadless) {
-  QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
-  program.setProcessEnvironment(env);
-  program.start(QUORVEL_BINARY, {});
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 1);
-  EXPECT_TRUE(program.readAllStandardError().contains("--headless"));
+  RunningProgram quorvel({}, QUORVEL_BINARY, env);
+  EXPECT_EQ(quorvel.Finish(), 1);
+  EXPECT_THAT(quorvel.err, HasSubstr("--headless"));
 }
 
 }  // namespace

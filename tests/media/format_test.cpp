@@ -169,8 +169,8 @@ TEST_F(ComposerTest, WithoutATrackTheBlockStaysAndEveryTokenGoes) {
   settings.Of(MediaField::kTime).token = "";  // an empty token is no token
   settings.Of(MediaField::kTotalTime).token = "long token";
   player.script = {PlayerSnapshot{}};
-  EXPECT_EQ(composer.ComposeText("Hi %x<BR>@@<br>%t%t <i>%a</i>"),
-            "Hi %x<BR>from the block <br>%t%t <i></i>");
+  EXPECT_EQ(composer.ComposeText("Hi %x<BR>@@<br>%t%t <i>%a</i> %l."),
+            "Hi %x<BR>from the block <br>%t%t <i></i> .");
   settings.Of(MediaField::kTotalTime).token = "%x";
   EXPECT_EQ(composer.ComposeText("a%%xx b"), "a b");
 }

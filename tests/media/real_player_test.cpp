@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDataStream>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -22,26 +23,20 @@ constexpr char kMprisPlugin[] = "/etc/mpv/scripts/mpris.so";
 
 // A WAV file of `seconds` of silence: 8 kHz, mono, 16 bits, and no tags at all.
 bool WriteSilence(const QString& path, int seconds) {
-  const std::uint32_t dataBytes = 8000U * 2U * static_cast<std::uint32_t>(seconds);
-  QByteArray wav;
-  const auto word = [&wav](std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) wav.append(static_cast<char>((value >> (8 * i)) & 0xFF));
-  };
-  wav.append("RIFF");
-  word(36 + dataBytes, 4);
-  wav.append("WAVEfmt ");
-  word(16, 4);        // format chunk size
-  word(1, 2);         // PCM
-  word(1, 2);         // channels
-  word(8000, 4);      // samples per second
-  word(8000 * 2, 4);  // bytes per second
-  word(2, 2);         // bytes per sample
-  word(16, 2);        // bits per sample
-  wav.append("data");
-  word(dataBytes, 4);
-  wav.append(QByteArray(static_cast<qsizetype>(dataBytes), '\0'));
+  const quint32 dataBytes = 8000U * 2U * static_cast<quint32>(seconds);
   QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(wav) == wav.size();
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  QDataStream out(&file);
+  out.setByteOrder(QDataStream::LittleEndian);
+  out.writeRawData("RIFF", 4);
+  out << quint32(36 + dataBytes);
+  out.writeRawData("WAVEfmt ", 8);
+  // Format chunk size, PCM, channels, samples and bytes per second, bytes and bits per sample.
+  out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2)
+      << quint16(16);
+  out.writeRawData("data", 4);
+  out << dataBytes;
+  return file.write(QByteArray(static_cast<qsizetype>(dataBytes), '\0')) == dataBytes;
 }
 
 TEST(RealPlayer, MpvPlayingAnUntaggedFileShowsItsNameSplitWithoutTheExtension) {

@@ -16,10 +16,6 @@ struct LineCase {
   const char* freed;
 };
 
-void PrintTo(const LineCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class TokenFreeTextTest : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(TokenFreeTextTest, TakesTokensOutAndLinesLeftBare) {

@@ -14,10 +14,10 @@
 #include <optional>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "settings/ini_file.h"
 #include "settings/original_prefs.h"
+#include "settings/test_files.h"
 
 namespace quorvel {
 namespace {
@@ -28,12 +28,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-Bytes ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<unreadable>";
-}
-
 using quorvel::testing::kOriginalPrefs;
+using quorvel::testing::ReadBytes;
 
 class PrefsTest : public ::testing::Test {
  protected:
@@ -68,40 +64,34 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   // A run that changed nothing writes the file back byte for byte: no key is added to it.
   for (int i = 0; i < 2; ++i) {
     ASSERT_TRUE(store.Save(i == 0 ? p : store.Load()));
-    EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
+    EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs);
   }
   // A key that such files lack is added once its value differs from the default, and kept
   // where it stands from then on, even when set back to the default.
   Preferences changed = store.Load();
   changed.bindAddress = "127.0.0.2";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.2\r\n");
+  EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs + "bind=127.0.0.2\r\n");
   changed.bindAddress = "127.0.0.1";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\n");
+  EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\n");
+  // New keys go after the old ones of their section.
   changed.sendOnChange = false;
+  changed.Field(MediaField::kAlbum).token = "%L";
+  changed.Field(MediaField::kAlbum).justification = "Right";
+  changed.player = "vlc";
+  changed.ignorePlayers = "firefox, chromium";
+  changed.autostart = true;
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\nsendOnChange=False\r\n");
-  EXPECT_FALSE(store.Load().sendOnChange);
-}
-
-TEST_F(PrefsTest, NewKeysGoAfterTheOldOnesOfTheirSection) {
-  PrefsStore store(File("prefs.ini", kOriginalPrefs));
-  Preferences p = store.Load();
-  p.Field(MediaField::kAlbum).token = "%L";
-  p.Field(MediaField::kAlbum).justification = "Right";
-  p.player = "vlc";
-  p.ignorePlayers = "firefox, chromium";
-  p.autostart = true;
-  ASSERT_TRUE(store.Save(p));
-  Bytes expected = kOriginalPrefs;
+  Bytes expected = kOriginalPrefs +
+                   "bind=127.0.0.1\r\nsendOnChange=False\r\nplayer=vlc\r\n"
+                   "ignorePlayers=firefox, chromium\r\nautostart=True\r\n";
   expected.insert(expected.find("[prefs]"), "album=%L\r\nalbumJ=Right\r\n");
-  expected += "player=vlc\r\nignorePlayers=firefox, chromium\r\nautostart=True\r\n";
-  EXPECT_EQ(ReadAll(store.Path()), expected);
+  EXPECT_EQ(ReadBytes(store.Path()), expected);
   const Preferences again = store.Load();
   EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.Field(MediaField::kAlbum).length,
-                     again.player, again.ignorePlayers, again.autostart),
-            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true));
+                     again.player, again.ignorePlayers, again.autostart, again.sendOnChange),
+            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true, false));
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -118,7 +108,7 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
   ASSERT_TRUE(store.Save(prefs));
   // Every line break of the block, lone or not, is stored as "<BR>": the block stays one line.
   EXPECT_EQ(
-      ReadAll(store.Path()),
+      ReadBytes(store.Path()),
       "[KAVO]\r\nrepBufferCheck=0\r\nrepBufferText=Text1\r\nreplaceII=What You Want Replaced\r\n"
       "replaceIIblock=a<BR>b<br>c<BR>d<BR>e<BR>f<BR>[prefs]<BR>port=1<BR>" +
           tail +
@@ -162,7 +152,7 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
   ASSERT_TRUE(store.Save(p));
   // Every line kept in order, the port changed in place, new keys after the last filled line.
   EXPECT_THAT(
-      ReadAll(store.Path()),
+      ReadBytes(store.Path()),
       AllOf(StartsWith("\xEF\xBB\xBF[KAVO]\n; my notes\nact=1\nfuture=keep me\nrepBufferCheck=0\n"),
             EndsWith("updateT=27767\n\n[Other]\nartist=not ours\njunk without equals\n[prefs]\n"
                      "Port =5000\nminimize=1\n\n[kavo]\nact=0"),
@@ -173,28 +163,14 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
             std::make_tuple(1, ""));
 }
 
-TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
-  // Written on Windows in its ANSI code page, and by hand.
-  const Bytes file =
-      "[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
-      "e\r\nartist=%\xE4\r\n"
-      "artistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n[prefs]\r\nport=4000\r\n";
-  PrefsStore store(File("prefs.ini", file));
+// Pads of blanks, and texts in quotes, come back as they were after restarts; a line that already
+// reads as the value is left as it stands.
+TEST_F(PrefsTest, BlanksAndQuotesSurviveRestarts) {
+  const Bytes lines = "[KAVO]\r\nartistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n";
+  PrefsStore store(File("prefs.ini", lines));
   Preferences p = store.Load();
-  EXPECT_EQ(p.block,
-            "Caf\xE9 %a\r\nStra\xDF"
-            "e");
-  EXPECT_EQ(p.Field(MediaField::kArtist).token, "%\xE4");
-  EXPECT_EQ(p.Field(MediaField::kArtist).pad, " ");
   ASSERT_TRUE(store.Save(p));
-  // Every line it had is as it was; only the keys it lacked are added.
-  const Bytes saved = ReadAll(store.Path());
-  EXPECT_THAT(saved, StartsWith("[KAVO]\r\nreplaceIIblock=Caf\xE9 %a<BR>Stra\xDF"
-                                "e\r\n"
-                                "artist=%\xE4\r\nartistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n"));
-  EXPECT_THAT(saved, EndsWith("\r\n[prefs]\r\nport=4000\r\nminimize=1\r\n"));
-
-  // Pads of blanks, and texts in quotes, come back as they were after two more restarts.
+  EXPECT_THAT(ReadBytes(store.Path()), StartsWith(lines));
   for (int restart = 0; restart < 2; ++restart) {
     p = store.Load();
     p.Field(MediaField::kSong).pad = "  ";
@@ -208,7 +184,7 @@ TEST_F(PrefsTest, TextKeepsItsBytesBlanksAndQuotesAcrossRestarts) {
       std::tie(p.Field(MediaField::kArtist).pad, p.Field(MediaField::kSong).pad,
                p.Field(MediaField::kStatus).pad, p.Field(MediaField::kTime).pad, p.bufferText),
       std::make_tuple(" ", "  ", "\"", "'.'", " [x] "));
-  EXPECT_THAT(ReadAll(store.Path()), HasSubstr("\r\nsongW =\"  \"\r\n"));
+  EXPECT_THAT(ReadBytes(store.Path()), HasSubstr("\r\nsongW =\"  \"\r\n"));
 }
 
 TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
@@ -220,27 +196,27 @@ TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
   EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(p.port, "4000");
   ASSERT_TRUE(store.Save(p));
-  EXPECT_EQ(ReadAll(store.Path()), kOriginalPrefs);
+  EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs);
   // From then on the own file counts; the seed is never written.
   p.port = "4001";
   ASSERT_TRUE(store.Save(p));
   EXPECT_EQ(store.SourcePath(), store.Path());
   EXPECT_EQ(store.Load().port, "4001");
-  EXPECT_EQ(ReadAll(seed), kOriginalPrefs);
+  EXPECT_EQ(ReadBytes(seed), kOriginalPrefs);
 }
 
-// What stands at the settings path, and the words the refusal must hold.
+// What stands at the settings path (made there by `make`), and the words the refusal must hold.
 struct Unusable {
   const char* name;
-  std::function<QString(const QString& dir)> make;
+  std::function<bool(const QString& path)> make;
   const char* says;
 };
 
 class UnusableSettingsPath : public PrefsTest, public ::testing::WithParamInterface<Unusable> {};
 
 TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
-  const QString path = GetParam().make(dir_.path());
-  ASSERT_FALSE(path.isEmpty());
+  const QString path = File("prefs.ini");
+  ASSERT_TRUE(GetParam().make(path));
   PrefsStore store(path);
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(store.Check());  // returns at once: a FIFO without a writer does not block it
@@ -255,56 +231,38 @@ TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, UnusableSettingsPath,
-    ::testing::Values(Unusable{"Fifo",
-                               [](const QString& dir) {
-                                 const QString path = dir + QStringLiteral("/fifo.ini");
-                                 return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
-                                            ? path
-                                            : QString();
-                               },
-                               "is a FIFO"},
-                      Unusable{"LinkToDevZero",
-                               [](const QString& dir) {
-                                 const QString path = dir + QStringLiteral("/zero.ini");
-                                 return QFile::link(QStringLiteral("/dev/zero"), path) ? path
-                                                                                       : QString();
-                               },
-                               "is a device"},
-                      Unusable{"Folder",
-                               [](const QString& dir) {
-                                 return QDir(dir).mkdir(QStringLiteral("folder.ini"))
-                                            ? dir + QStringLiteral("/folder.ini")
-                                            : QString();
-                               },
-                               "is a folder"},
-                      Unusable{"Huge",
-                               [](const QString& dir) {
-                                 QFile file(dir +
-                                            QStringLiteral("/huge.ini"));  // sparse: costs no disk
-                                 return file.open(QIODevice::WriteOnly) &&
-                                                file.resize(kMaxIniFileBytes + 1)
-                                            ? file.fileName()
-                                            : QString();
-                               },
-                               "larger than 16 MiB"}),
+    ::testing::Values(
+        Unusable{"Fifo",
+                 [](const QString& path) {
+                   return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+                 },
+                 "is a FIFO"},
+        Unusable{"LinkToDevZero",
+                 [](const QString& path) { return QFile::link(QStringLiteral("/dev/zero"), path); },
+                 "is a device"},
+        Unusable{"Folder", [](const QString& path) { return QDir().mkdir(path); }, "is a folder"},
+        Unusable{"Huge",  // sparse: costs no disk
+                 [](const QString& path) {
+                   QFile file(path);
+                   return file.open(QIODevice::WriteOnly) && file.resize(kMaxIniFileBytes + 1);
+                 },
+                 "larger than 16 MiB"}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
   const QString blocker = File("plain-file", "x");
-  const QString folder = File("prefs.ini");
-  ASSERT_TRUE(QDir().mkpath(folder));
   QString unreadable = File("unreadable.ini", "[prefs]\nport=4000\n");
   ASSERT_TRUE(QFile::setPermissions(unreadable, {}));
-  if (QFile(unreadable).open(QIODevice::ReadOnly)) unreadable = folder;  // the superuser reads all
-  for (const QString& path : {blocker + QStringLiteral("/prefs.ini"), folder, unreadable}) {
+  QStringList paths = {blocker + QStringLiteral("/prefs.ini")};
+  if (!QFile(unreadable).open(QIODevice::ReadOnly)) paths << unreadable;  // the superuser reads all
+  for (const QString& path : paths) {
     PrefsStore store(path);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load().port, "3131");
     EXPECT_FALSE(store.Save(Preferences()));
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
   }
-  EXPECT_EQ(ReadAll(blocker), "x");
-  EXPECT_TRUE(QFileInfo(folder).isDir());
+  EXPECT_EQ(ReadBytes(blocker), "x");
 }
 
 TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
@@ -317,7 +275,7 @@ TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << status;
-  EXPECT_EQ(ReadAll(path), "[KAVO]\r\nact=1\r\n");
+  EXPECT_EQ(ReadBytes(path), "[KAVO]\r\nact=1\r\n");
 }
 
 }  // namespace
