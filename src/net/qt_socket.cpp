@@ -27,6 +27,9 @@ constexpr std::size_t kWriteThrough = 32 * 1024;
 // A new socket's first read buffer; it doubles, up to the limit, whenever a read fills it, so
 // that a thousand quiet connections stay small and a busy one reads in large pieces.
 constexpr std::size_t kFirstReadBuffer = 16 * 1024;
+// A read that takes less than this share of the buffer counts as quiet; after it, an empty buffer
+// above the first size is halved.
+constexpr std::size_t kSmallReadShare = 8;
 
 int lingering = 0;
 int notifying = 0;  // notifications on the stack
@@ -481,15 +484,14 @@ void QtSocket::OnReadable() {
     inTail_ -= inHead_;
     inHead_ = 0;
   }
-  if ((inTail_ == inCapacity_ || lastReadFilled_) &&
+  if ((inTail_ == inCapacity_ || lastRead_ == LastRead::kFilled) &&
       inCapacity_ < QtSocketFactory::kReadBufferSize) {
-    const std::size_t capacity =
-        inCapacity_ == 0 ? kFirstReadBuffer
-                         : std::min(2 * inCapacity_, QtSocketFactory::kReadBufferSize);
-    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-    if (inTail_ > 0) std::memcpy(grown.get(), in_.get(), inTail_);
-    in_ = std::move(grown);
-    inCapacity_ = capacity;
+    ResizeReadBuffer(inCapacity_ == 0
+                         ? kFirstReadBuffer
+                         : std::min(2 * inCapacity_, QtSocketFactory::kReadBufferSize));
+  } else if (lastRead_ == LastRead::kSmall && inTail_ == 0 && inCapacity_ > kFirstReadBuffer) {
+    // A connection gone quiet gives back, half at a time, what a burst made its buffer take.
+    ResizeReadBuffer(inCapacity_ / 2);
   }
   if (inTail_ == inCapacity_) {
     readNotifier_->setEnabled(false);  // full: reading resumes when the owner takes bytes
@@ -498,7 +500,10 @@ void QtSocket::OnReadable() {
   }
   const std::size_t space = inCapacity_ - inTail_;
   const ssize_t n = ::read(fd_, in_.get() + inTail_, space);
-  lastReadFilled_ = n > 0 && static_cast<std::size_t>(n) == space;
+  const auto got = static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+  lastRead_ = got == space                          ? LastRead::kFilled
+              : got < inCapacity_ / kSmallReadShare ? LastRead::kSmall
+                                                    : LastRead::kOther;
   if (n > 0) {
     inTail_ += static_cast<std::size_t>(n);
     Notify([this](SocketObserver& o) { o.OnDataArrival(BytesAvailable()); });
@@ -512,6 +517,13 @@ void QtSocket::OnReadable() {
   }
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
   Failed(errno);
+}
+
+void QtSocket::ResizeReadBuffer(std::size_t capacity) {
+  auto resized = std::make_unique_for_overwrite<char[]>(capacity);
+  if (inTail_ > 0) std::memcpy(resized.get(), in_.get(), inTail_);
+  in_ = std::move(resized);
+  inCapacity_ = capacity;
 }
 
 void QtSocket::Failed(int error) {
@@ -590,7 +602,8 @@ void QtSocket::Close() {
   // Buffers go with the connection, so that idle slots hold no memory.
   in_.reset();
   inCapacity_ = inHead_ = inTail_ = 0;
-  peerFinished_ = readingStopped_ = lastReadFilled_ = false;
+  peerFinished_ = readingStopped_ = false;
+  lastRead_ = LastRead::kOther;
   Bytes().swap(out_);
   outHead_ = 0;
   shutdownWanted_ = shutDown_ = false;

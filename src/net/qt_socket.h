@@ -101,6 +101,8 @@ class QtSocket : public QObject, public AsyncSocket {
   void TryNextAddress();
   void OnReadable();
   void OnWritable();
+  // Moves the read buffer, up to its last unread byte, into a new one of `capacity` bytes.
+  void ResizeReadBuffer(std::size_t capacity);
   // Writes what is queued; false when the connection failed.
   bool Flush();
   void Failed(int error);
@@ -128,7 +130,10 @@ class QtSocket : public QObject, public AsyncSocket {
   std::size_t inTail_ = 0;
   bool peerFinished_ = false;
   bool readingStopped_ = false;  // the buffer was full: reading resumes when bytes are taken
-  bool lastReadFilled_ = false;  // the last read took all the room: the next one may take more
+  // How much of the room the last read took: all of it (the buffer grows for the next read), less
+  // than an eighth (an empty buffer shrinks), or in between.
+  enum class LastRead { kFilled, kSmall, kOther };
+  LastRead lastRead_ = LastRead::kOther;
 
   // Queued bytes are out_[outHead_, end).
   Bytes out_;

@@ -1,24 +1,25 @@
 // The Qt socket adapter on its own, over loopback.
 
+#include "net/qt_socket.h"
+
 #include <gtest/gtest.h>
 
 #include <QTcpServer>
-#include <algorithm>
+#include <vector>
 
 #include "loopback.h"
-#include "net/qt_socket.h"
 
 namespace quorvel {
 namespace {
 
 using testing::Until;
 
-// Takes every byte as it arrives and remembers the largest arrival.
+// Takes every byte as it arrives and remembers the size of each arrival.
 struct Taker : SocketObserver {
   explicit Taker(AsyncSocket& s) : socket(s) { socket.SetObserver(this); }
   void OnConnect() override { connected = true; }
   void OnDataArrival(std::size_t bytesTotal) override {
-    largest = std::max(largest, bytesTotal);
+    arrivals.push_back(bytesTotal);
     taken += bytesTotal;
     socket.Discard(bytesTotal);
   }
@@ -27,11 +28,11 @@ struct Taker : SocketObserver {
   void OnSendProgress(std::size_t) override {}
   AsyncSocket& socket;
   bool connected = false;
-  std::size_t largest = 0;
+  std::vector<std::size_t> arrivals;
   std::size_t taken = 0;
 };
 
-TEST(QtSocket, ABusyConnectionReadsInPiecesLargerThanItsFirstBuffer) {
+TEST(QtSocket, ReadBufferGrowsForABurstAndShrinksBackWhenTheConnectionGoesQuiet) {
   QTcpServer server;
   ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
   QtSocketFactory factory;
@@ -40,13 +41,23 @@ TEST(QtSocket, ABusyConnectionReadsInPiecesLargerThanItsFirstBuffer) {
   socket->Connect("127.0.0.1", server.serverPort());
   ASSERT_TRUE(Until([&] { return taker.connected && server.hasPendingConnections(); }));
   const testing::Socket peer(server.nextPendingConnection());
-  // 64 KiB wait in the kernel before the adapter reads any of it: the first read fills the first
-  // buffer, and the buffer grows for the next.
-  const qint64 total = 64 * 1024;
-  peer->write(QByteArray(total, 'b'));
-  ASSERT_TRUE(peer->waitForBytesWritten(testing::kReplyWaitMs));
-  ASSERT_TRUE(Until([&] { return taker.taken == static_cast<std::size_t>(total); }));
-  EXPECT_GT(taker.largest, 16u * 1024);
+  // The sizes in which `size` bytes arrive, all of them written to the kernel before the adapter
+  // reads any.
+  const auto arrivals = [&](qint64 size) {
+    taker.arrivals.clear();
+    taker.taken = 0;
+    peer->write(QByteArray(size, 'b'));
+    EXPECT_TRUE(peer->waitForBytesWritten(testing::kReplyWaitMs));
+    EXPECT_TRUE(Until([&] { return taker.taken == static_cast<std::size_t>(size); }));
+    return taker.arrivals;
+  };
+  const std::size_t first = 16 * 1024;
+  // The first read fills the first buffer, which doubles for the next: 16 + 32 + 16 KiB.
+  EXPECT_EQ(arrivals(64 * 1024), (std::vector<std::size_t>{first, 2 * first, first}));
+  // Each small read halves the empty 64 KiB buffer, down to the first size...
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(arrivals(10), std::vector<std::size_t>{10});
+  // ...from which the next burst starts again.
+  EXPECT_EQ(arrivals(64 * 1024).front(), first);
 }
 
 }  // namespace
