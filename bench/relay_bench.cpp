@@ -627,7 +627,7 @@ int main(int argc, char** argv) {
   double seconds = 3;
   double soak = 15;
   int runs = 3;
-  std::string only;    // comma-separated scenarios; empty: all
+  std::string only;       // comma-separated scenarios; empty: all
   std::string relayList;  // comma-separated relays; empty: all
   for (int k = 1; k + 1 < argc; k += 2) {
     const std::string a = argv[k];

@@ -9,7 +9,9 @@
 namespace quorvel::testing {
 
 // "2A 02" -> the two bytes; "" -> no bytes.
-inline Bytes Hex(const std::string& text) { return text.empty() ? Bytes() : HexToBytes(text); }
+inline Bytes Hex(const std::string& text) {
+  return text.empty() ? Bytes() : HexToBytes(text);
+}
 
 // The bytes as upper-case hex text separated by spaces, for readable failure messages.
 inline std::string ToHex(BytesView data) {

@@ -30,9 +30,9 @@
 #include "gui/tray_icon.h"
 #include "media/media_player.h"
 #include "media/player_choice.h"
+#include "session/listener_report.h"
 #include "settings/autostart_entry.h"
 #include "settings/preferences_settings.h"
-#include "session/listener_report.h"
 #include "settings/settings_table.h"
 
 namespace quorvel {
@@ -289,9 +289,9 @@ void MainWindow::EnableDependentControls() {
   const bool away = awayStatsBox_->checkState() != Qt::Unchecked && on;
   ownAwayRadio_->setEnabled(away);
   blockAwayRadio_->setEnabled(away);
-  for (QWidget* control : std::initializer_list<QWidget*>{
-           intervalLabel_, intervalEdit_, intervalSpin_, intervalUnitLabel_, rateLimitWarning_,
-           sendOnChangeBox_}) {
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{intervalLabel_, intervalEdit_, intervalSpin_,
+                                       intervalUnitLabel_, rateLimitWarning_, sendOnChangeBox_}) {
     control->setEnabled(on);
   }
 }

@@ -4,8 +4,8 @@
 // so that the front end's closing sequence runs, and, once the event loop has ended, a moment for
 // closed connections to deliver what they still have queued.
 
-#include "proxy/relay.h"
 #include "net/qt_socket.h"
+#include "proxy/relay.h"
 #include "session/termination_signals.h"
 
 namespace quorvel {

@@ -4,6 +4,8 @@
 
 namespace quorvel {
 
-BytesView SnacData(BytesView frame) noexcept { return Slice(frame, kSnacDataOffset); }
+BytesView SnacData(BytesView frame) noexcept {
+  return Slice(frame, kSnacDataOffset);
+}
 
 }  // namespace quorvel

@@ -10,10 +10,10 @@
 
 namespace quorvel {
 
-inline constexpr std::int32_t kSnacSetUserInfo = 0x0204;    // client to server
-inline constexpr std::int32_t kSnacBuddyOnline = 0x030B;    // server to client
-inline constexpr std::int32_t kSnacBuddyOffline = 0x030C;   // server to client
-inline constexpr std::int32_t kSnacLoginReply = 0x1703;     // server to client
+inline constexpr std::int32_t kSnacSetUserInfo = 0x0204;   // client to server
+inline constexpr std::int32_t kSnacBuddyOnline = 0x030B;   // server to client
+inline constexpr std::int32_t kSnacBuddyOffline = 0x030C;  // server to client
+inline constexpr std::int32_t kSnacLoginReply = 0x1703;    // server to client
 
 // Low byte of the family * 256 + low byte of the subtype (frame offsets 7 and 9); no key for a
 // frame shorter than 10 bytes. Inline: the relay asks it of every frame it passes on.

@@ -28,8 +28,7 @@ TEST(SnacData, IsEverythingFromTheSeventeenthByte) {
 }
 
 TEST(MakeAwaySNAC, ClearingIsEighteenBytes) {
-  EXPECT_EQ(ToHex(MakeAwaySNAC("", "")),
-            "00 02 00 04 00 00 00 00 00 04 00 03 00 00 00 04 00 00");
+  EXPECT_EQ(ToHex(MakeAwaySNAC("", "")), "00 02 00 04 00 00 00 00 00 04 00 03 00 00 00 04 00 00");
 }
 
 TEST(MakeAwaySNAC, SettingCarriesMimeThenText) {
@@ -50,9 +49,9 @@ TEST(ReplaceAll, ReplacesEveryOccurrenceOnceLeftToRight) {
     const char* expected;
   } cases[] = {
       {"%a - %a", "%a", "Band", "Band - Band"},
-      {"aaa", "aa", "b", "ba"},          // non-overlapping, left to right
-      {"%a", "%a", "%a%a", "%a%a"},      // what was inserted is not rescanned
-      {"text", "", "x", "text"},         // an empty search changes nothing
+      {"aaa", "aa", "b", "ba"},      // non-overlapping, left to right
+      {"%a", "%a", "%a%a", "%a%a"},  // what was inserted is not rescanned
+      {"text", "", "x", "text"},     // an empty search changes nothing
       {"", "a", "b", ""},
       {"line<BR>next<br>", "<BR>", "\r\n", "line\r\nnext<br>"},  // exact case
   };

@@ -15,7 +15,7 @@ TEST(IntToWord, EncodesBigEndianOverTheWholeRange) {
   const struct {
     std::int32_t value;
     const char* hex;
-  } cases[] = {{0, "00 00"}, {1, "00 01"}, {255, "00 FF"}, {256, "01 00"},
+  } cases[] = {{0, "00 00"},   {1, "00 01"},    {255, "00 FF"},   {256, "01 00"},
                {516, "02 04"}, {5190, "14 46"}, {65534, "FF FE"}, {65535, "FF FF"}};
   for (const auto& c : cases) {
     EXPECT_EQ(ToHex(IntToWord(c.value)), c.hex) << c.value;
