@@ -45,6 +45,11 @@ void PutHeaderWord(char* field, std::uint16_t value) {
   field[1] = static_cast<char>(value & 0xFF);
 }
 
+// The prefix of a failure on the socket that faces `side`.
+std::string_view SocketFailurePrefix(Toward side) {
+  return side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure;
+}
+
 // How a SOCKS5 reply tells a failed server connection.
 SocksFailure FailureOf(SocketFailure failure) {
   switch (failure) {
@@ -355,11 +360,8 @@ void Relay::OnServerConnected(Slot& slot) {
     // A name may have resolved to an address the client may not reach: nothing has been relayed
     // yet, so the connection ends here.
     if (!DestinationAllowed(slot, server.RemoteHostIP())) {
-      const std::uint64_t generation = slot.generation;
-      RaiseEvent(slot.index, std::string(kDestinationNotAllowedEvent) + server.RemoteHostIP());
-      if (slot.generation == generation) {
-        Refuse(slot, SocksFailureReply(slot.request, SocksFailure::kNotAllowed));
-      }
+      Refuse(slot, std::string(kDestinationNotAllowedEvent) + server.RemoteHostIP(),
+             SocksFailureReply(slot.request, SocksFailure::kNotAllowed));
       return;
     }
     if (slot.requestTimer) slot.requestTimer->Stop();
@@ -377,7 +379,7 @@ void Relay::OnServerConnected(Slot& slot) {
 // A failed connect, or a reset or timeout of an established connection.
 void Relay::OnSocketError(Slot& slot, Toward side, const std::string& description) {
   const SlotIndex i = slot.index;
-  ReportingFailures(i, side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
+  ReportingFailures(i, SocketFailurePrefix(side), [&] {
     SocketSide& failed = SideOf(slot, side);
     const std::uint64_t generation = slot.generation;
     // A peer that already ended its side of the connection may well reset it when more comes;
@@ -400,7 +402,7 @@ void Relay::OnSocketError(Slot& slot, Toward side, const std::string& descriptio
 // until its own end.
 void Relay::OnPeerFinished(Slot& slot, Toward side) {
   const SlotIndex i = slot.index;
-  ReportingFailures(i, side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
+  ReportingFailures(i, SocketFailurePrefix(side), [&] {
     SocketSide& state = SideOf(slot, side);
     state.finished = true;
     if (state.running || state.paused) {
@@ -455,18 +457,17 @@ void Relay::RunArrivals(Slot& slot, Toward side) {
            state.socket->BytesAvailable() > 0);
   state.running = false;
   if (slot.generation != generation || state.paused || !state.finished || state.forwarded) return;
-  ReportingFailures(slot.index,
-                    side == Toward::kClient ? kClientSocketFailure : kServerSocketFailure, [&] {
-                      if (slot.phase == Phase::kConnecting) return;  // finished once granted
-                      if (slot.phase != Phase::kRelaying) {
-                        // The client ended without a whole request.
-                        state.forwarded = true;
-                        RaiseEvent(slot.index, kClientClosedEvent);
-                        CloseSlot(slot.index);
-                        return;
-                      }
-                      if (state.socket->BytesAvailable() == 0) ForwardFinish(slot, side);
-                    });
+  ReportingFailures(slot.index, SocketFailurePrefix(side), [&] {
+    if (slot.phase == Phase::kConnecting) return;  // finished once granted
+    if (slot.phase != Phase::kRelaying) {
+      // The client ended without a whole request.
+      state.forwarded = true;
+      RaiseEvent(slot.index, kClientClosedEvent);
+      CloseSlot(slot.index);
+      return;
+    }
+    if (state.socket->BytesAvailable() == 0) ForwardFinish(slot, side);
+  });
 }
 
 void Relay::ClientArrival(Slot& slot) {
@@ -506,8 +507,7 @@ void Relay::TakeRequest(Slot& slot) {
       case SocksParse::Status::kIncomplete:
         return;
       case SocksParse::Status::kRefused:
-        RaiseEvent(slot.index, kRequestRefusedEvent);
-        if (slot.generation == generation) Refuse(slot, parse.reply);
+        Refuse(slot, std::string(kRequestRefusedEvent), parse.reply);
         return;
       case SocksParse::Status::kGreeting:
         client.Discard(parse.size);
@@ -520,10 +520,8 @@ void Relay::TakeRequest(Slot& slot) {
     client.Discard(parse.size);
     const SocksDestination& destination = parse.request.destination;
     if (!DestinationAllowed(slot, destination.host)) {
-      RaiseEvent(slot.index, std::string(kDestinationNotAllowedEvent) + destination.host);
-      if (slot.generation == generation) {
-        Refuse(slot, SocksFailureReply(parse.request, SocksFailure::kNotAllowed));
-      }
+      Refuse(slot, std::string(kDestinationNotAllowedEvent) + destination.host,
+             SocksFailureReply(parse.request, SocksFailure::kNotAllowed));
       return;
     }
     RaiseEvent(slot.index, std::string(kConnectingEvent) + destination.host);
@@ -538,7 +536,10 @@ void Relay::TakeRequest(Slot& slot) {
 
 // Answers the client with `reply` (when there is one) and closes the slot; the reply is written
 // before the connection ends.
-void Relay::Refuse(Slot& slot, BytesView reply) {
+void Relay::Refuse(Slot& slot, const std::string& event, BytesView reply) {
+  const std::uint64_t generation = slot.generation;
+  RaiseEvent(slot.index, event);
+  if (slot.generation != generation) return;  // closed meanwhile, by a nested notification
   AsyncSocket& client = *slot.client.socket;
   client.Discard(client.BytesAvailable());
   if (!reply.empty() && IsUp(slot.client)) Send(slot, Toward::kClient, reply);

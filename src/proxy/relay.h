@@ -139,7 +139,8 @@ class Relay : public RelayControl {
   void ClientArrival(Slot& slot);
   void ServerArrival(Slot& slot);
   void TakeRequest(Slot& slot);
-  void Refuse(Slot& slot, BytesView reply);
+  // Raises `event`, then answers the client with `reply` (when there is one) and closes the slot.
+  void Refuse(Slot& slot, const std::string& event, BytesView reply);
   bool DestinationAllowed(Slot& slot, const std::string& address) const;
   void RelayBytes(Slot& slot, Toward side);
   void FrameLoop(Slot& slot, Toward side);
