@@ -401,16 +401,8 @@ void Relay::OnSocketError(Slot& slot, Toward side, const std::string& descriptio
 // partial frame included; then the other side's sending ends too. The other direction goes on
 // until its own end.
 void Relay::OnPeerFinished(Slot& slot, Toward side) {
-  const SlotIndex i = slot.index;
-  ReportingFailures(i, SocketFailurePrefix(side), [&] {
-    SocketSide& state = SideOf(slot, side);
-    state.finished = true;
-    if (state.running || state.paused) {
-      state.deferred = true;  // taken up when the running handler ends, or the queue drains
-      return;
-    }
-    RunArrivals(slot, side);
-  });
+  SideOf(slot, side).finished = true;
+  OnArrival(slot, side);  // relays what is still unread, then passes the end on
 }
 
 void Relay::ForwardFinish(Slot& slot, Toward side) {
