@@ -333,6 +333,11 @@ void QtSocket::Attach(int fd, Link link) {
       localIp_ = AddressText(address);
       localPort_ = PortOf(address);
     }
+    size = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      remoteIp_ = AddressText(address);
+      remotePort_ = PortOf(address);
+    }
   }
 }
 
@@ -403,12 +408,6 @@ void QtSocket::Accept(RequestId id) {
   Close();
   ++epoch_;
   Attach(fd, Link::kConnected);
-  sockaddr_storage peer{};
-  socklen_t size = sizeof peer;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0) {
-    remoteIp_ = AddressText(peer);
-    remotePort_ = PortOf(peer);
-  }
 }
 
 void QtSocket::OnWritable() {
@@ -431,11 +430,6 @@ void QtSocket::OnWritable() {
     }
     writeNotifier_->setEnabled(false);
     Attach(fd_, Link::kConnected);
-    sockaddr_storage peer{};
-    socklen_t peerSize = sizeof peer;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0) {
-      remoteIp_ = AddressText(peer);
-    }
     Notify([](SocketObserver& o) { o.OnConnect(); });
     return;
   }
