@@ -452,10 +452,7 @@ bool QtSocket::Flush() {
       return true;
     }
     const int error = errno;
-    link_ = Link::kFailed;
-    failure_ = FailureOf(error);
-    readNotifier_->setEnabled(false);
-    writeNotifier_->setEnabled(false);
+    MarkFailed(FailureOf(error));
     NotifyLater([text = std::string(std::strerror(error))](SocketObserver& o) { o.OnError(text); });
     return false;
   }
@@ -525,11 +522,15 @@ void QtSocket::Failed(int error) {
 }
 
 void QtSocket::Failed(SocketFailure failure, const std::string& description) {
+  MarkFailed(failure);
+  Notify([description](SocketObserver& o) { o.OnError(description); });
+}
+
+void QtSocket::MarkFailed(SocketFailure failure) {
   link_ = Link::kFailed;
   failure_ = failure;
   if (readNotifier_) readNotifier_->setEnabled(false);
   if (writeNotifier_) writeNotifier_->setEnabled(false);
-  Notify([description](SocketObserver& o) { o.OnError(description); });
 }
 
 void QtSocket::ResumeReading() {

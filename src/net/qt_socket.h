@@ -107,6 +107,8 @@ class QtSocket : public QObject, public AsyncSocket {
   bool Flush();
   void Failed(int error);
   void Failed(SocketFailure failure, const std::string& description);
+  // Ends the link after a failure, without telling the observer yet.
+  void MarkFailed(SocketFailure failure);
   // Delivers a notification; a flush follows once the outermost one returns.
   void Notify(const std::function<void(SocketObserver&)>& deliver);
   // Delivers it from the event loop instead: for what happens inside one of this socket's own
