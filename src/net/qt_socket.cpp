@@ -343,12 +343,10 @@ void QtSocket::Attach(int fd, Link link) {
 
 void QtSocket::Connect(const std::string& host, std::uint16_t port) {
   Close();
-  ++epoch_;
   remoteIp_ = host;
   remotePort_ = port;
   failure_ = SocketFailure::kOther;
   lastError_ = 0;
-  candidates_.clear();
   sockaddr_storage address{};
   socklen_t size = 0;
   if (ToSocketAddress(host, port, address, size)) {
@@ -406,7 +404,6 @@ void QtSocket::Accept(RequestId id) {
   const int fd = factory_.TakePending(id);
   if (fd < 0) throw Error("The connection request is gone");
   Close();
-  ++epoch_;
   Attach(fd, Link::kConnected);
 }
 

@@ -123,7 +123,8 @@ class QtSocket : public QObject, public AsyncSocket {
   Link link_ = Link::kNone;
   std::unique_ptr<QSocketNotifier> readNotifier_;
   std::unique_ptr<QSocketNotifier> writeNotifier_;
-  std::uint64_t epoch_ = 0;  // bumped on Close and Connect, so late callbacks of the old link drop
+  // Bumped on Close (so also on Connect and Accept), so late callbacks of the old link drop.
+  std::uint64_t epoch_ = 0;
 
   // Unread bytes are in_[inHead_, inTail_); the buffer grows up to kReadBufferSize.
   std::unique_ptr<char[]> in_;
