@@ -19,8 +19,6 @@
 
 #include "proxy/async_socket.h"
 
-class QHostAddress;
-
 namespace quorvel {
 
 class QtSocketFactory : public SocketFactory {
