@@ -100,6 +100,15 @@ SocketFailure FailureOf(int error) {
   }
 }
 
+// Runs `deliver` as a notification; when the outermost one returns, what it sent is flushed.
+template <typename F>
+void AsNotification(const F& deliver) {
+  ++notifying;
+  deliver();
+  --notifying;
+  if (notifying == 0) QtSocket::FlushWrites();
+}
+
 void NoDelay(int fd) {
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -222,12 +231,7 @@ int QtSocketFactory::TakePending(RequestId id) {
 QtTimer::QtTimer() {
   timer_.setSingleShot(true);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
-    if (auto fire = std::exchange(fire_, nullptr)) {
-      ++notifying;
-      fire();
-      --notifying;
-      if (notifying == 0) QtSocket::FlushWrites();
-    }
+    if (auto fire = std::exchange(fire_, nullptr)) AsNotification(fire);
   });
 }
 
@@ -251,11 +255,10 @@ QtSocket::~QtSocket() {
 }
 
 void QtSocket::Notify(const std::function<void(SocketObserver&)>& deliver) {
-  ++notifying;
   // The observer may destroy this socket: nothing touches it after the call.
-  if (SocketObserver* observer = observer_) deliver(*observer);
-  --notifying;
-  if (notifying == 0) FlushWrites();
+  AsNotification([observer = observer_, &deliver] {
+    if (observer != nullptr) deliver(*observer);
+  });
 }
 
 void QtSocket::NotifyLater(std::function<void(SocketObserver&)> deliver) {
