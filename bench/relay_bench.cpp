@@ -612,7 +612,7 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Runs `start` to get a relay, measures it with `measure`, stops it.
+// Measures `relay` with `measure`, then stops it.
 template <typename Measure>
 auto With(Relay relay, Measure measure) {
   auto result = measure(relay);
@@ -712,7 +712,7 @@ int main(int argc, char** argv) {
         }
       }
     }
-    // 1000 concurrent connections, once each (SOCKS relays only: socat cannot be told where).
+    // 1000 concurrent connections, once per relay (socat is started toward the echo server).
     for (int which = 0; which < 3 && wanted("many"); ++which) {
       if (!measured(which)) continue;
       const ManyResult m = With(start(which, "127.0.0.2", echo.Port()), [&](const Relay& r) {

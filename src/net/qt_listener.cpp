@@ -1,6 +1,5 @@
 #include "net/qt_listener.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

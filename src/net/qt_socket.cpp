@@ -1,7 +1,6 @@
 #include "net/qt_socket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -99,6 +98,15 @@ SocketFailure FailureOf(int error) {
     default:
       return SocketFailure::kOther;
   }
+}
+
+// Runs `deliver` as a notification; when the outermost one returns, what it sent is flushed.
+template <typename F>
+void AsNotification(const F& deliver) {
+  ++notifying;
+  deliver();
+  --notifying;
+  if (notifying == 0) QtSocket::FlushWrites();
 }
 
 void NoDelay(int fd) {
@@ -223,12 +231,7 @@ int QtSocketFactory::TakePending(RequestId id) {
 QtTimer::QtTimer() {
   timer_.setSingleShot(true);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
-    if (auto fire = std::exchange(fire_, nullptr)) {
-      ++notifying;
-      fire();
-      --notifying;
-      if (notifying == 0) QtSocket::FlushWrites();
-    }
+    if (auto fire = std::exchange(fire_, nullptr)) AsNotification(fire);
   });
 }
 
@@ -252,11 +255,10 @@ QtSocket::~QtSocket() {
 }
 
 void QtSocket::Notify(const std::function<void(SocketObserver&)>& deliver) {
-  ++notifying;
   // The observer may destroy this socket: nothing touches it after the call.
-  if (SocketObserver* observer = observer_) deliver(*observer);
-  --notifying;
-  if (notifying == 0) FlushWrites();
+  AsNotification([observer = observer_, &deliver] {
+    if (observer != nullptr) deliver(*observer);
+  });
 }
 
 void QtSocket::NotifyLater(std::function<void(SocketObserver&)> deliver) {
@@ -333,17 +335,20 @@ void QtSocket::Attach(int fd, Link link) {
       localIp_ = AddressText(address);
       localPort_ = PortOf(address);
     }
+    size = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      remoteIp_ = AddressText(address);
+      remotePort_ = PortOf(address);
+    }
   }
 }
 
 void QtSocket::Connect(const std::string& host, std::uint16_t port) {
   Close();
-  ++epoch_;
   remoteIp_ = host;
   remotePort_ = port;
   failure_ = SocketFailure::kOther;
   lastError_ = 0;
-  candidates_.clear();
   sockaddr_storage address{};
   socklen_t size = 0;
   if (ToSocketAddress(host, port, address, size)) {
@@ -401,14 +406,7 @@ void QtSocket::Accept(RequestId id) {
   const int fd = factory_.TakePending(id);
   if (fd < 0) throw Error("The connection request is gone");
   Close();
-  ++epoch_;
   Attach(fd, Link::kConnected);
-  sockaddr_storage peer{};
-  socklen_t size = sizeof peer;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0) {
-    remoteIp_ = AddressText(peer);
-    remotePort_ = PortOf(peer);
-  }
 }
 
 void QtSocket::OnWritable() {
@@ -431,11 +429,6 @@ void QtSocket::OnWritable() {
     }
     writeNotifier_->setEnabled(false);
     Attach(fd_, Link::kConnected);
-    sockaddr_storage peer{};
-    socklen_t peerSize = sizeof peer;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0) {
-      remoteIp_ = AddressText(peer);
-    }
     Notify([](SocketObserver& o) { o.OnConnect(); });
     return;
   }
@@ -458,10 +451,7 @@ bool QtSocket::Flush() {
       return true;
     }
     const int error = errno;
-    link_ = Link::kFailed;
-    failure_ = FailureOf(error);
-    readNotifier_->setEnabled(false);
-    writeNotifier_->setEnabled(false);
+    MarkFailed(FailureOf(error));
     NotifyLater([text = std::string(std::strerror(error))](SocketObserver& o) { o.OnError(text); });
     return false;
   }
@@ -531,11 +521,15 @@ void QtSocket::Failed(int error) {
 }
 
 void QtSocket::Failed(SocketFailure failure, const std::string& description) {
+  MarkFailed(failure);
+  Notify([description](SocketObserver& o) { o.OnError(description); });
+}
+
+void QtSocket::MarkFailed(SocketFailure failure) {
   link_ = Link::kFailed;
   failure_ = failure;
   if (readNotifier_) readNotifier_->setEnabled(false);
   if (writeNotifier_) writeNotifier_->setEnabled(false);
-  Notify([description](SocketObserver& o) { o.OnError(description); });
 }
 
 void QtSocket::ResumeReading() {

@@ -19,8 +19,6 @@
 
 #include "proxy/async_socket.h"
 
-class QHostAddress;
-
 namespace quorvel {
 
 class QtSocketFactory : public SocketFactory {
@@ -107,6 +105,8 @@ class QtSocket : public QObject, public AsyncSocket {
   bool Flush();
   void Failed(int error);
   void Failed(SocketFailure failure, const std::string& description);
+  // Ends the link after a failure, without telling the observer yet.
+  void MarkFailed(SocketFailure failure);
   // Delivers a notification; a flush follows once the outermost one returns.
   void Notify(const std::function<void(SocketObserver&)>& deliver);
   // Delivers it from the event loop instead: for what happens inside one of this socket's own
@@ -121,7 +121,8 @@ class QtSocket : public QObject, public AsyncSocket {
   Link link_ = Link::kNone;
   std::unique_ptr<QSocketNotifier> readNotifier_;
   std::unique_ptr<QSocketNotifier> writeNotifier_;
-  std::uint64_t epoch_ = 0;  // bumped on Close and Connect, so late callbacks of the old link drop
+  // Bumped on Close (so also on Connect and Accept), so late callbacks of the old link drop.
+  std::uint64_t epoch_ = 0;
 
   // Unread bytes are in_[inHead_, inTail_); the buffer grows up to kReadBufferSize.
   std::unique_ptr<char[]> in_;
