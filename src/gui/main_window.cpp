@@ -209,7 +209,7 @@ void MainWindow::AttachPlayer(MediaPlayer& player) {
   player_ = &player;
   ListPlayersPresent();
   ApplyPlayerChoice();
-  PlayerChanged();
+  // What it plays is asked by Start, once the stored choice is set.
 }
 
 void MainWindow::SetTrayAvailability(std::function<bool()> probe) {

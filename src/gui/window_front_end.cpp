@@ -134,7 +134,6 @@ int RunWindow(PrefsStore& store, MediaPlayer& player, SingleInstance& instance,
   window.Start();
   window.show();
   const int status = relay.Run();
-  player.Watch({});
   return window.SettingsSaved() ? status : 1;
 }
 

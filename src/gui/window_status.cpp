@@ -31,6 +31,12 @@ std::string Playing(const PlayerFacts& player) {
   return {};
 }
 
+// Tray hosts may read a tooltip that looks like markup as markup; a song's title comes from
+// outside, so its angle brackets are shown as the look-alike single guillemets.
+std::string WithoutMarkup(const std::string& text) {
+  return ReplaceAll(ReplaceAll(text, "<", "\u2039"), ">", "\u203A");
+}
+
 }  // namespace
 
 StatusLines DescribeStatus(const ListenerFacts& listener, const PlayerFacts& player) {
@@ -65,12 +71,6 @@ StatusLines DescribeStatus(const ListenerFacts& listener, const PlayerFacts& pla
     lines.player = "Now playing: " + playing + " (" + player.description + ")";
   }
   return lines;
-}
-
-// Tray hosts may read a tooltip that looks like markup as markup; a song's title comes from
-// outside, so its angle brackets are shown as the look-alike single guillemets.
-std::string WithoutMarkup(const std::string& text) {
-  return ReplaceAll(ReplaceAll(text, "<", "\u2039"), ">", "\u203A");
 }
 
 std::string TrayToolTip(const ListenerFacts& listener, const PlayerFacts& player) {

@@ -20,8 +20,6 @@ class RelayEventTap : public RelayHost {
   explicit RelayEventTap(RelayHost& host, Listener listener = {})
       : host_(host), listener_(std::move(listener)) {}
 
-  void SetListener(Listener listener) { listener_ = std::move(listener); }
-
   bool WantsFrameFromClient(BytesView frame) const override {
     return host_.WantsFrameFromClient(frame);
   }

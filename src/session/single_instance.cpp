@@ -20,6 +20,17 @@ constexpr char kShowRequest[] = "show\n";
 constexpr char kStatusRequest[] = "status\n";
 constexpr qint64 kMaxLine = 512;
 
+// The path of the settings file with every link and "." or ".." resolved, as far as the file and
+// its folder exist; two paths of one file give the same text.
+QString CanonicalSettingsPath(const QString& path) {
+  const QFileInfo info(path);
+  const QString canonical = info.canonicalFilePath();
+  if (!canonical.isEmpty()) return canonical;
+  const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+  if (!folder.isEmpty()) return QDir(folder).filePath(info.fileName());
+  return QDir::cleanPath(info.absoluteFilePath());
+}
+
 // The lock's and the socket's name: per user, so that users never share one.
 QString KeyOf(const QString& settingsPath) {
   const QByteArray hash = QCryptographicHash::hash(CanonicalSettingsPath(settingsPath).toUtf8(),
@@ -51,15 +62,6 @@ std::optional<RunningInstance> Parse(const QByteArray& line) {
 }
 
 }  // namespace
-
-QString CanonicalSettingsPath(const QString& path) {
-  const QFileInfo info(path);
-  const QString canonical = info.canonicalFilePath();
-  if (!canonical.isEmpty()) return canonical;
-  const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-  if (!folder.isEmpty()) return QDir(folder).filePath(info.fileName());
-  return QDir::cleanPath(info.absoluteFilePath());
-}
 
 SingleInstance::SingleInstance(const QString& settingsPath, QObject* parent)
     : QObject(parent),

@@ -23,10 +23,6 @@ struct RunningInstance {
   std::uint16_t port{};  // the port it listens on; 0 when it does not listen
 };
 
-// The path of the settings file with every link and "." or ".." resolved, as far as the file and
-// its folder exist; two paths of one file give the same text.
-QString CanonicalSettingsPath(const QString& path);
-
 class SingleInstance : public QObject {
   Q_OBJECT
 

@@ -19,13 +19,16 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(kBlanks) == BytesView::npos;
 }
 
+// True when `value` is enclosed in a pair of matching quotes, which reading drops.
+bool IsQuoted(std::string_view value) {
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
+
 // The value as it stands between '=' and the end of its line: reading drops blanks around a value
 // and one pair of enclosing quotes, so a value that has either is written between double quotes.
 Bytes StoredValue(std::string_view value) {
-  const bool blanksAround = TrimBlanks(value) != value;
-  const bool enclosed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                        value.back() == value.front();
-  if (blanksAround || enclosed) return "\"" + Bytes(value) + "\"";
+  if (TrimBlanks(value) != value || IsQuoted(value)) return "\"" + Bytes(value) + "\"";
   return Bytes(value);
 }
 
@@ -144,12 +147,9 @@ std::size_t IniDocument::SectionEnd(std::size_t header) const {
 }
 
 std::string_view IniDocument::ValueOn(std::size_t index, const Parsed& parsed) const {
-  std::string_view value = TrimBlanks(std::string_view(lines_[index].text).substr(parsed.valuePos));
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return value;
+  const std::string_view value =
+      TrimBlanks(std::string_view(lines_[index].text).substr(parsed.valuePos));
+  return IsQuoted(value) ? value.substr(1, value.size() - 2) : value;
 }
 
 std::optional<Bytes> IniDocument::Get(std::string_view section, std::string_view key) const {
