@@ -553,16 +553,6 @@ void QtSocket::SendData(BytesView data) {
   Queue();
 }
 
-Bytes QtSocket::PeekData(std::size_t maximum) {
-  return Bytes(Buffered().substr(0, maximum));
-}
-
-Bytes QtSocket::GetData(std::size_t maximum) {
-  Bytes out(Buffered().substr(0, maximum));
-  Discard(out.size());
-  return out;
-}
-
 void QtSocket::Discard(std::size_t count) {
   inHead_ += std::min(count, BytesAvailable());
   if (inHead_ == inTail_) inHead_ = inTail_ = 0;

@@ -80,9 +80,6 @@ class QtSocket : public QObject, public AsyncSocket {
   void SendData(BytesView data) override;
   std::size_t BytesPending() const override { return out_.size() - outHead_; }
   std::size_t BytesAvailable() const override { return inTail_ - inHead_; }
-  Bytes PeekData(std::size_t maximum) override;
-  Bytes GetData(std::size_t maximum) override;
-  BytesView Buffered() override { return {in_.get() + inHead_, inTail_ - inHead_}; }
   std::span<char> WritableBuffered() override { return {in_.get() + inHead_, inTail_ - inHead_}; }
   void Discard(std::size_t count) override;
   void ShutdownWrite() override;

@@ -89,16 +89,16 @@ class AsyncSocket {
 
   // Unread bytes available now.
   virtual std::size_t BytesAvailable() const = 0;
-  // Up to `maximum` of the available bytes, copied and left in place.
-  virtual Bytes PeekData(std::size_t maximum) = 0;
-  // Removes and returns up to `maximum` of the available bytes.
-  virtual Bytes GetData(std::size_t maximum = static_cast<std::size_t>(-1)) = 0;
-  // Every available byte, in place: valid until the next operation on this socket, or the next
-  // pass of the event loop. Reading through it and Discard copies nothing.
-  virtual BytesView Buffered() = 0;
-  // The same bytes, writable, so that the owner can change them where they lie (the relay
-  // renumbers frames there before sending them on).
+  // Every available byte, in place and writable, so that the owner can change them where they lie
+  // (the relay renumbers frames there before sending them on): valid until the next operation on
+  // this socket, or the next pass of the event loop. Reading through it and Discard copies
+  // nothing.
   virtual std::span<char> WritableBuffered() = 0;
+  // The same bytes, read-only.
+  BytesView Buffered() {
+    const std::span<char> bytes = WritableBuffered();
+    return {bytes.data(), bytes.size()};
+  }
   // Removes the first `count` available bytes (at most all of them).
   virtual void Discard(std::size_t count) = 0;
 

@@ -42,13 +42,6 @@ class FakeSocket : public AsyncSocket {
   }
   std::size_t BytesPending() const override { return pending_; }
   std::size_t BytesAvailable() const override { return inbox_.size() - head_; }
-  Bytes PeekData(std::size_t maximum) override { return Bytes(Buffered().substr(0, maximum)); }
-  Bytes GetData(std::size_t maximum) override {
-    Bytes out = PeekData(maximum);
-    Discard(out.size());
-    return out;
-  }
-  BytesView Buffered() override { return BytesView(inbox_).substr(head_); }
   std::span<char> WritableBuffered() override {
     return std::span<char>(inbox_.data(), inbox_.size()).subspan(head_);
   }
