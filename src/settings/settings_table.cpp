@@ -330,16 +330,10 @@ void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::s
   }
 }
 
-namespace {
-
-// Always, but for a key that older files lack, which is written only where `ini` holds it or
-// `text` differs from the default.
 bool SavesSetting(const Setting& setting, BytesView text, const IniDocument& ini) {
   return setting.save == SaveRule::kAlways || text != setting.defaultText ||
          ini.Get(setting.section, setting.key).has_value();
 }
-
-}  // namespace
 
 void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems) {
   for (const Setting& setting : kSettings) {

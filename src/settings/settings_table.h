@@ -121,6 +121,10 @@ std::optional<std::uint16_t> ParsePort(std::string_view text);
 // `warnings`. Call it only when the file exists: the defaults hold otherwise.
 void LoadSettings(const IniDocument& ini, Preferences& prefs, std::vector<std::string>* warnings);
 
+// Whether saving writes `text` for `setting` into `ini`: always, but for a key that older files
+// lack, which is written only where `ini` holds it or `text` differs from the default.
+bool SavesSetting(const Setting& setting, BytesView text, const IniDocument& ini);
+
 // Writes every setting of `prefs` into `ini` in save order, each key where it stands or appended.
 // A value that cannot be stored leaves the key as it was and is appended to `problems`.
 void SaveSettings(const Preferences& prefs, IniDocument& ini, std::vector<std::string>* problems);
