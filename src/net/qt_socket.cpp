@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
@@ -210,6 +212,17 @@ std::unique_ptr<AsyncTimer> QtSocketFactory::MakeTimer() {
 
 int QtSocketFactory::LingeringCount() {
   return lingering;
+}
+
+void QtSocketFactory::DrainLingering(int milliseconds) {
+  const QDeadlineTimer deadline(milliseconds);
+  // Waiting for events sleeps until one comes; this timer is the event that comes at the latest,
+  // so that the deadline is seen even when the lingering connections stay silent.
+  QTimer wake;
+  wake.start(std::clamp(milliseconds, 1, 50));
+  while (lingering > 0 && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
 }
 
 RequestId QtSocketFactory::AddPending(int fd) {

@@ -40,6 +40,9 @@ class QtSocketFactory : public SocketFactory {
 
   // Connections closed by their owner that are still delivering their last bytes.
   static int LingeringCount();
+  // Runs the event loop, sleeping between events, until no connection lingers or `milliseconds`
+  // have passed: for the end of the program, once its own event loop has returned.
+  static void DrainLingering(int milliseconds);
 
   // Incoming connections (their descriptors) between the listener's ConnectionRequest and a
   // socket's Accept.

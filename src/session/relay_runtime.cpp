@@ -1,7 +1,6 @@
 #include "session/relay_runtime.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -35,10 +34,7 @@ RelayRuntime::~RelayRuntime() {
 
 int RelayRuntime::Run() {
   const int status = QCoreApplication::exec();
-  QDeadlineTimer deadline(kDrainMs);
-  while (QtSocketFactory::LingeringCount() > 0 && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
+  QtSocketFactory::DrainLingering(kDrainMs);
   proxy_.SetHost(nullptr);
   return status;
 }
