@@ -427,6 +427,7 @@ Rate Throughput(const Relay& r, const std::string& ip, std::uint16_t port, int c
 struct Latency {
   double median_us = 0;
   double p99_us = 0;
+  double cpu_us = 0;  // the relay's CPU time per round trip
 };
 
 Latency RoundTrips(const Relay& r, const std::string& ip, std::uint16_t port, double seconds) {
@@ -439,16 +440,19 @@ Latency RoundTrips(const Relay& r, const std::string& ip, std::uint16_t port, do
     SendAll(fd, msg, sizeof msg);
     RecvAll(fd, msg, sizeof msg);
   }
+  const double cpuBefore = TreeCpuSeconds(r.pid);
   const auto start = Clock::now();
   while (SecondsSince(start) < seconds && samples.size() < 200000) {
     const auto t = Clock::now();
     if (!SendAll(fd, msg, sizeof msg) || !RecvAll(fd, msg, sizeof msg)) break;
     samples.push_back(SecondsSince(t) * 1e6);
   }
+  const double cpu = TreeCpuSeconds(r.pid) - cpuBefore;
   close(fd);
   std::sort(samples.begin(), samples.end());
   if (samples.empty()) return {};
-  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
+  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100],
+          cpu / static_cast<double>(samples.size()) * 1e6};
 }
 
 struct ManyResult {
@@ -698,6 +702,7 @@ int main(int argc, char** argv) {
           });
           into["rtt"].push_back(l.median_us);
           into["rtt99"].push_back(l.p99_us);
+          into["rttcpu"].push_back(l.cpu_us);
         }
         for (std::size_t size : {std::size_t{50}, std::size_t{1000}}) {
           if (!wanted("flap" + std::to_string(size))) continue;
@@ -812,6 +817,7 @@ int main(int argc, char** argv) {
   row("bulk throughput, 16 conn (MB/s)", "bulk16", "%.0f", MB, 1.1, true);
   row("round trip median (us)", "rtt", "%.1f", 1, 0.8, false);
   row("round trip p99 (us)", "rtt99", "%.1f", 1, 0, false);
+  absolute("round trip, relay CPU per trip (us)", "rttcpu", "%.1f", 0, "-", true);
   row("FLAP 50-byte frames (k frames/s)", "flap50", "%.0f", 1e3, 1.0, true);
   absolute("FLAP 50-byte, relay CPU per frame (ns)", "flapcpu50", "%.1f", 30, "< 30 ns", true);
   row("FLAP 1000-byte frames (k frames/s)", "flap1000", "%.0f", 1e3, 1.2, true);
