@@ -1,9 +1,10 @@
-// Load generator for the relay: drives `quorvel --headless` and two references on loopback in the
-// same run, back to back: danted (Dante, a SOCKS server, configured here for SOCKS4 CONNECT from
-// loopback) and socat (a plain TCP relay). Prints a table with quorvel's ratio to danted and the
-// targets it is held to.
+// Load generator for the relay: drives `quorvel --headless` and three references on loopback in
+// the same run, back to back: danted (Dante, a SOCKS server, configured here for SOCKS4 CONNECT
+// from loopback), socat (a plain TCP relay) and the floor (floor_relay.cpp: the least such a relay
+// can do, to show what the machine allows). Prints a table with quorvel's and the floor's ratios
+// to danted and the targets quorvel is held to.
 //
-//   relay_bench --quorvel PATH [--seconds S] [--soak S] [--runs N]
+//   relay_bench --quorvel PATH [--floor PATH] [--seconds S] [--soak S] [--runs N]
 //
 // Scenarios: bulk throughput with 1 and 16 connections (raw port), round-trip latency of small
 // messages, FLAP frames per second (50- and 1000-byte frames of arbitrary data bytes to port
@@ -167,18 +168,13 @@ pid_t Spawn(const std::vector<std::string>& args, int stdoutFd, int stderrFd) {
   return pid;
 }
 
-Relay StartQuorvel(const std::string& path) {
+// Starts a relay that picks a free port and tells it on stderr ("Listening on ADDRESS:PORT").
+Relay StartAnnouncing(const std::string& name, const std::vector<std::string>& args,
+                      const std::string& scratch) {
   int err[2];
   if (pipe2(err, O_CLOEXEC) != 0) Die("pipe");
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  // Its own settings file and no media player, so that the user's set-up cannot change the run.
-  char dir[] = "/tmp/quorvel-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) Die("mkdtemp");
-  const std::string prefs = std::string(dir) + "/prefs.ini";
-  Relay r{"quorvel", true,
-          Spawn({path, "--headless", "--port", "0", "--prefs", prefs, "--player", "none"}, devnull,
-                err[1]),
-          0, dir};
+  Relay r{name, true, Spawn(args, devnull, err[1]), 0, scratch};
   close(devnull);
   close(err[1]);
   std::string text;
@@ -197,8 +193,17 @@ Relay StartQuorvel(const std::string& path) {
     }
   }
   close(err[0]);
-  if (r.port == 0) throw std::runtime_error("quorvel did not start: " + text);
+  if (r.port == 0) throw std::runtime_error(name + " did not start: " + text);
   return r;
+}
+
+Relay StartQuorvel(const std::string& path) {
+  // Its own settings file and no media player, so that the user's set-up cannot change the run.
+  char dir[] = "/tmp/quorvel-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) Die("mkdtemp");
+  const std::string prefs = std::string(dir) + "/prefs.ini";
+  return StartAnnouncing(
+      "quorvel", {path, "--headless", "--port", "0", "--prefs", prefs, "--player", "none"}, dir);
 }
 
 Relay StartSocat(const std::string& ip, std::uint16_t targetPort) {
@@ -595,7 +600,7 @@ std::pair<int, std::string> ListenFixed(std::uint16_t port) {
 }
 
 struct Row {
-  std::string measure, quorvel, dante, socat, ratio, target;
+  std::string measure, quorvel, dante, socat, floor, ratio, floorRatio, target;
   int verdict = 0;  // 1 met, -1 missed, 0 not a target
 };
 
@@ -628,6 +633,9 @@ auto With(Relay relay, Measure measure) {
 
 int main(int argc, char** argv) {
   std::string quorvelPath;
+  // The floor relay: beside this program unless told otherwise; left out when missing.
+  std::string floorPath =
+      std::string(argv[0]).substr(0, std::string(argv[0]).rfind('/') + 1) + "floor_relay";
   double seconds = 3;
   double soak = 15;
   int runs = 3;
@@ -636,6 +644,7 @@ int main(int argc, char** argv) {
   for (int k = 1; k + 1 < argc; k += 2) {
     const std::string a = argv[k];
     if (a == "--quorvel") quorvelPath = argv[k + 1];
+    if (a == "--floor") floorPath = argv[k + 1];
     if (a == "--seconds") seconds = std::atof(argv[k + 1]);
     if (a == "--soak") soak = std::atof(argv[k + 1]);
     if (a == "--runs") runs = std::max(1, std::atoi(argv[k + 1]));
@@ -644,9 +653,9 @@ int main(int argc, char** argv) {
   }
   if (quorvelPath.empty()) {
     std::fprintf(stderr,
-                 "usage: %s --quorvel PATH [--seconds S] [--soak S] [--runs N]\n"
+                 "usage: %s --quorvel PATH [--floor PATH] [--seconds S] [--soak S] [--runs N]\n"
                  "         [--only bulk1,bulk16,rtt,flap50,flap1000,many,slow]\n"
-                 "         [--relays quorvel,danted,socat]\n",
+                 "         [--relays quorvel,danted,socat,floor]\n",
                  argv[0]);
     return 2;
   }
@@ -660,14 +669,21 @@ int main(int argc, char** argv) {
   lim.rlim_cur = lim.rlim_max;
   setrlimit(RLIMIT_NOFILE, &lim);
 
-  const char* names[] = {"quorvel", "danted", "socat"};
+  // The floor runs the timed scenarios only: it has no bounds on memory to measure.
+  const char* names[] = {"quorvel", "danted", "socat", "floor"};
+  constexpr int kRelays = 4;
+  constexpr int kFloor = 3;
   const auto wanted = [&](const std::string& scenario) { return listed(only, scenario); };
-  const auto measured = [&](int which) { return listed(relayList, names[which]); };
-  // Medians over the runs, per measure and relay (0 quorvel, 1 danted, 2 socat).
-  std::map<std::string, std::vector<double>> samples[3];
+  const auto measured = [&](int which) {
+    return listed(relayList, names[which]) &&
+           (which != kFloor || access(floorPath.c_str(), X_OK) == 0);
+  };
+  // Medians over the runs, per measure and relay (0 quorvel, 1 danted, 2 socat, 3 floor).
+  std::map<std::string, std::vector<double>> samples[kRelays];
   const auto start = [&](int which, const std::string& ip, std::uint16_t port) {
     if (which == 0) return StartQuorvel(quorvelPath);
     if (which == 1) return StartDante();
+    if (which == kFloor) return StartAnnouncing("floor", {floorPath}, {});
     return StartSocat(ip, port);
   };
   const double MB = 1e6;
@@ -686,7 +702,7 @@ int main(int argc, char** argv) {
     const std::string frames50 = Frames(50, 256 * 1024);
     const std::string frames1000 = Frames(1000, 256 * 1024);
     for (int run = 0; run < runs; ++run) {
-      for (int which = 0; which < 3; ++which) {
+      for (int which = 0; which < kRelays; ++which) {
         if (!measured(which)) continue;
         auto& into = samples[which];
         for (int conns : {1, 16}) {
@@ -773,7 +789,8 @@ int main(int argc, char** argv) {
   const auto m = [&](int which, const std::string& key) { return Median(samples[which][key]); };
   // Measures that were not run (left out with --only or --relays) get no row.
   const auto ran = [&](const std::string& key) {
-    return !samples[0][key].empty() || !samples[1][key].empty() || !samples[2][key].empty();
+    return std::any_of(std::begin(samples), std::end(samples),
+                       [&](auto& relay) { return !relay[key].empty(); });
   };
   // A row of the three relays' values; `target` is the ratio quorvel / danted must reach (at
   // least when `higher`, at most otherwise), 0 for none.
@@ -784,6 +801,8 @@ int main(int argc, char** argv) {
           Fmt(format, m(0, key) / scale),
           Fmt(format, m(1, key) / scale),
           Fmt(format, m(2, key) / scale),
+          Fmt(format, m(kFloor, key) / scale),
+          "-",
           "-",
           "-",
           0};
@@ -791,6 +810,7 @@ int main(int argc, char** argv) {
     if (dante > 0) {
       const double ratio = m(0, key) / dante;
       r.ratio = Fmt("%.2fx", ratio);
+      if (m(kFloor, key) > 0) r.floorRatio = Fmt("%.2fx", m(kFloor, key) / dante);
       if (target > 0) {
         r.target = (higher ? ">= " : "<= ") + Fmt("%.2fx", target);
         r.verdict = (higher ? ratio >= target : ratio <= target) ? 1 : -1;
@@ -805,6 +825,8 @@ int main(int argc, char** argv) {
           Fmt(format, m(0, key)),
           Fmt(format, m(1, key)),
           Fmt(format, m(2, key)),
+          Fmt(format, m(kFloor, key)),
+          "-",
           "-",
           target,
           0};
@@ -830,18 +852,20 @@ int main(int argc, char** argv) {
 
   std::printf("%ld cores, load average %.2f at the start, %d run(s) of %.1f s, medians\n",
               sysconf(_SC_NPROCESSORS_ONLN), load, runs, seconds);
-  std::printf("| %-40s | %9s | %9s | %9s | %-7s | %-9s | %-4s |\n", "measure", names[0], names[1],
-              names[2], "q/dante", "target", "");
-  std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(),
+  std::printf("| %-40s | %9s | %9s | %9s | %9s | %-7s | %-7s | %-9s | %-4s |\n", "measure",
+              names[0], names[1], names[2], names[kFloor], "q/dante", "f/dante", "target", "");
+  std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(),
               std::string(11, '-').c_str(), std::string(11, '-').c_str(),
-              std::string(11, '-').c_str(), std::string(9, '-').c_str(),
+              std::string(11, '-').c_str(), std::string(11, '-').c_str(),
+              std::string(9, '-').c_str(), std::string(9, '-').c_str(),
               std::string(11, '-').c_str(), std::string(6, '-').c_str());
   bool all = true;
   for (const Row& r : rows) {
     all = all && r.verdict >= 0;
-    std::printf("| %-40s | %9s | %9s | %9s | %-7s | %-9s | %-4s |\n", r.measure.c_str(),
-                r.quorvel.c_str(), r.dante.c_str(), r.socat.c_str(), r.ratio.c_str(),
-                r.target.c_str(), r.verdict == 0 ? "" : (r.verdict > 0 ? "ok" : "MISS"));
+    std::printf("| %-40s | %9s | %9s | %9s | %9s | %-7s | %-7s | %-9s | %-4s |\n",
+                r.measure.c_str(), r.quorvel.c_str(), r.dante.c_str(), r.socat.c_str(),
+                r.floor.c_str(), r.ratio.c_str(), r.floorRatio.c_str(), r.target.c_str(),
+                r.verdict == 0 ? "" : (r.verdict > 0 ? "ok" : "MISS"));
   }
   return all ? 0 : 3;
 }
