@@ -118,6 +118,10 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
       std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
                       p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
       std::make_tuple(" ", -1, 0, false, 0, "3131"));
+  // A folder that cannot be made (not even by the superuser): the save is said to have failed.
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(PrefsStore(QStringLiteral("/proc/quorvel-none/prefs.ini")).Save(p));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("settings not saved"));
 }
 
 TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
