@@ -56,11 +56,9 @@ struct RunningProgram {
     return Finish();
   }
   int Finish() {
-    if (!process.waitForFinished(kProgramWaitMs) || process.exitStatus() != QProcess::NormalExit) {
-      return -1;
-    }
+    const bool ended = process.waitForFinished(kProgramWaitMs);
     err += process.readAllStandardError().toStdString();
-    return process.exitCode();
+    return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   }
 
   QProcess process;

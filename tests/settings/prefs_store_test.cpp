@@ -1,3 +1,5 @@
+// prefs.ini on disk: where it lives, what a load reads and a save writes, and files that must be
+// refused or left whole.
 #include "settings/prefs_store.h"
 
 #include <gmock/gmock.h>
@@ -10,13 +12,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
 
 #include "settings/ini_file.h"
 #include "settings/original_prefs.h"
+#include "settings/prefs_location.h"
 #include "settings/test_files.h"
 
 namespace quorvel {
@@ -44,9 +46,7 @@ class PrefsTest : public ::testing::Test {
 
 TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   PrefsStore store(File("prefs.ini", kOriginalPrefs));
-  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(store.FileFound());
   EXPECT_EQ(std::tie(p.port, p.minimizeToTray, p.bindAddress, p.awayUpdates, p.awayUsesOwnMessage,
                      p.launchPath, p.intervalSpin, p.bufferText, p.blockToken, p.block),
@@ -71,27 +71,20 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   Preferences changed = store.Load();
   changed.bindAddress = "127.0.0.2";
   ASSERT_TRUE(store.Save(changed));
-  EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs + "bind=127.0.0.2\r\n");
   changed.bindAddress = "127.0.0.1";
   ASSERT_TRUE(store.Save(changed));
   EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs + "bind=127.0.0.1\r\n");
   // New keys go after the old ones of their section.
   changed.sendOnChange = false;
   changed.Field(MediaField::kAlbum).token = "%L";
-  changed.Field(MediaField::kAlbum).justification = "Right";
-  changed.player = "vlc";
-  changed.ignorePlayers = "firefox, chromium";
   changed.autostart = true;
   ASSERT_TRUE(store.Save(changed));
-  Bytes expected = kOriginalPrefs +
-                   "bind=127.0.0.1\r\nsendOnChange=False\r\nplayer=vlc\r\n"
-                   "ignorePlayers=firefox, chromium\r\nautostart=True\r\n";
-  expected.insert(expected.find("[prefs]"), "album=%L\r\nalbumJ=Right\r\n");
+  Bytes expected = kOriginalPrefs + "bind=127.0.0.1\r\nsendOnChange=False\r\nautostart=True\r\n";
+  expected.insert(expected.find("[prefs]"), "album=%L\r\n");
   EXPECT_EQ(ReadBytes(store.Path()), expected);
   const Preferences again = store.Load();
-  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.Field(MediaField::kAlbum).length,
-                     again.player, again.ignorePlayers, again.autostart, again.sendOnChange),
-            std::make_tuple("%L", "0", "vlc", "firefox, chromium", true, false));
+  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.autostart, again.sendOnChange),
+            std::make_tuple("%L", true, false));
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -119,27 +112,16 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "artistN=0\r\ntimeN=0\r\nttimeN=0\r\nsongN=0\r\nstatusN=0\r\nartistF=0\r\n"
           "timeF=0\r\nttimeF=-1\r\nsongF=0\r\nstatusF=0\r\nupdateT=32767\r\nact=0\r\n"
           "[prefs]\r\nport=3131\r\nminimize=1\r\n");
-  ::testing::internal::CaptureStderr();
   const Preferences p = store.Load();
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
   EXPECT_EQ(
       std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
                       p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
       std::make_tuple(" ", -1, 0, false, 0, "3131"));
-}
-
-TEST_F(PrefsTest, EachRefusedValueIsReportedOnceWithTheFileItCameFrom) {
-  const QString path = File("prefs.ini", "[KAVO]\nupdateT=abc\nact=0\n[prefs]\nport=0\n");
+  // A folder that cannot be made (not even by the superuser): the save is said to have failed.
   ::testing::internal::CaptureStderr();
-  const Preferences p = PrefsStore(path).Load();
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "quorvel: " + path.toStdString() +
-                ": [KAVO] updateT=\"abc\" is not a whole number from 0 to 32767; keeping 27767\n"
-                "quorvel: " +
-                path.toStdString() +
-                ": [prefs] port=\"0\" is not a port from 1 to 65535; keeping 3131\n");
-  EXPECT_EQ(std::tie(p.intervalSpin, p.enabled, p.port), std::make_tuple(27767, 0, "3131"));
+  EXPECT_FALSE(PrefsStore(QStringLiteral("/proc/quorvel-none/prefs.ini")).Save(p));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("settings not saved"));
 }
 
 TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
@@ -163,106 +145,76 @@ TEST_F(PrefsTest, UnknownLinesSurviveASaveAndLfStaysLf) {
             std::make_tuple(1, ""));
 }
 
-// Pads of blanks, and texts in quotes, come back as they were after restarts; a line that already
-// reads as the value is left as it stands.
-TEST_F(PrefsTest, BlanksAndQuotesSurviveRestarts) {
-  const Bytes lines = "[KAVO]\r\nartistW=\" \"\r\nsongW = '-' \r\nstatusW=\r\n";
-  PrefsStore store(File("prefs.ini", lines));
-  Preferences p = store.Load();
-  ASSERT_TRUE(store.Save(p));
-  EXPECT_THAT(ReadBytes(store.Path()), StartsWith(lines));
-  for (int restart = 0; restart < 2; ++restart) {
-    p = store.Load();
-    p.Field(MediaField::kSong).pad = "  ";
-    p.Field(MediaField::kStatus).pad = "\"";
-    p.Field(MediaField::kTime).pad = "'.'";
-    p.bufferText = " [x] ";
-    ASSERT_TRUE(store.Save(p));
+TEST_F(PrefsTest, BesideTheProgramOnlyWhenAWritableFileIsThereElseTheConfigFolder) {
+  const QString program = File("bin"), config = File("config");
+  const QString beside = program + "/prefs.ini", mine = config + "/prefs.ini";
+  ASSERT_TRUE(QDir().mkpath(program));
+  const auto where = [&](const QString& named = {}) {
+    const PrefsLocation at = ChoosePrefsLocation(named, program, config);
+    return (at.path + '|' + at.seedPath).toStdString();
+  };
+  // An installed program: nothing beside it, even where it could create a file.
+  EXPECT_EQ(where(), (mine + '|').toStdString());
+  EXPECT_TRUE(QDir(program).entryList(QDir::Files | QDir::Hidden).isEmpty());  // probe removed
+  // A portable copy: its own file beside it.
+  ASSERT_TRUE(testing::WriteBytes(beside, ""));
+  EXPECT_EQ(where(), (beside + '|').toStdString());
+  // A file there that cannot be written gives the starting values of a file of one's own.
+  ASSERT_TRUE(QFile::setPermissions(beside, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+  if (!QFileInfo(beside).isWritable()) {  // the superuser may write anyway
+    EXPECT_EQ(where(), (mine + '|' + beside).toStdString());
   }
-  p = store.Load();
-  EXPECT_EQ(
-      std::tie(p.Field(MediaField::kArtist).pad, p.Field(MediaField::kSong).pad,
-               p.Field(MediaField::kStatus).pad, p.Field(MediaField::kTime).pad, p.bufferText),
-      std::make_tuple(" ", "  ", "\"", "'.'", " [x] "));
-  EXPECT_THAT(ReadBytes(store.Path()), HasSubstr("\r\nsongW =\"  \"\r\n"));
-}
+  // --prefs wins, made absolute.
+  EXPECT_EQ(where(File("named.ini")), (File("named.ini") + '|').toStdString());
+  EXPECT_EQ(where("rel.ini"), (QDir::current().filePath("rel.ini") + '|').toStdString());
 
-TEST_F(PrefsTest, StartsFromTheSeedAndSavesItsLinesToItsOwnFile) {
+  // The seed's lines start the own file; from then on the own file counts, the seed never written.
   const QString seed = File("seed.ini", kOriginalPrefs);
   PrefsStore store(PrefsLocation{dir_.filePath(QStringLiteral("home/prefs.ini")), seed});
-  EXPECT_EQ(store.SourcePath(), seed);
-  ASSERT_TRUE(store.Check());
   Preferences p = store.Load();
-  EXPECT_TRUE(store.FileFound());
-  EXPECT_EQ(p.port, "4000");
   ASSERT_TRUE(store.Save(p));
   EXPECT_EQ(ReadBytes(store.Path()), kOriginalPrefs);
-  // From then on the own file counts; the seed is never written.
   p.port = "4001";
   ASSERT_TRUE(store.Save(p));
-  EXPECT_EQ(store.SourcePath(), store.Path());
   EXPECT_EQ(store.Load().port, "4001");
   EXPECT_EQ(ReadBytes(seed), kOriginalPrefs);
 }
 
-// What stands at the settings path (made there by `make`), and the words the refusal must hold.
-struct Unusable {
-  const char* name;
-  std::function<bool(const QString& path)> make;
-  const char* says;
-};
-
-class UnusableSettingsPath : public PrefsTest, public ::testing::WithParamInterface<Unusable> {};
-
-TEST_P(UnusableSettingsPath, IsRefusedAtOnceNamingThePathAndNeverReplaced) {
-  const QString path = File("prefs.ini");
-  ASSERT_TRUE(GetParam().make(path));
-  PrefsStore store(path);
-  ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(store.Check());  // returns at once: a FIFO without a writer does not block it
-  const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(said, AllOf(HasSubstr(path.toStdString() + ": "), HasSubstr(GetParam().says)));
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(store.Load().port, "3131");
-  EXPECT_FALSE(store.Save(Preferences()));
-  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
-  EXPECT_FALSE(QFileInfo(path).isFile() && QFileInfo(path).size() < 1000);  // not replaced
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Settings, UnusableSettingsPath,
-    ::testing::Values(
-        Unusable{"Fifo",
-                 [](const QString& path) {
-                   return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-                 },
-                 "is a FIFO"},
-        Unusable{"LinkToDevZero",
-                 [](const QString& path) { return QFile::link(QStringLiteral("/dev/zero"), path); },
-                 "is a device"},
-        Unusable{"Folder", [](const QString& path) { return QDir().mkdir(path); }, "is a folder"},
-        Unusable{"Huge",  // sparse: costs no disk
-                 [](const QString& path) {
-                   QFile file(path);
-                   return file.open(QIODevice::WriteOnly) && file.resize(kMaxIniFileBytes + 1);
-                 },
-                 "larger than 16 MiB"}),
-    [](const auto& tested) { return std::string(tested.param.name); });
-
-TEST_F(PrefsTest, UnreadableOrUnwritableFileIsReportedAndNotReplaced) {
-  const QString blocker = File("plain-file", "x");
-  QString unreadable = File("unreadable.ini", "[prefs]\nport=4000\n");
+// What stands at the settings path, and the words a check refuses it with. Nothing is replaced,
+// and nothing blocks (a FIFO without a writer, /dev/zero, a sparse file of 16 MiB and more).
+TEST_F(PrefsTest, UnusableFileIsRefusedAtOnceNamingThePathAndNeverReplaced) {
+  const QString d = dir_.path();
+  ASSERT_EQ(::mkfifo(QFile::encodeName(d + "/fifo").constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link("/dev/zero", d + "/zero") && QDir(d).mkdir("sub"));
+  QFile huge(d + "/huge");
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(kMaxIniFileBytes + 1));
+  const QString unreadable = File("unreadable", "[prefs]\nport=4000\n"), plain = File("plain", "x");
   ASSERT_TRUE(QFile::setPermissions(unreadable, {}));
-  QStringList paths = {blocker + QStringLiteral("/prefs.ini")};
-  if (!QFile(unreadable).open(QIODevice::ReadOnly)) paths << unreadable;  // the superuser reads all
-  for (const QString& path : paths) {
+  const struct {
+    QString path;
+    const char* says;
+  } rows[] = {{d + "/fifo", "is a FIFO"},     {d + "/zero", "is a device"},
+              {d + "/sub", "is a folder"},    {d + "/huge", "larger than 16 MiB"},
+              {unreadable, "cannot be read"}, {plain + "/prefs.ini", "cannot be read"}};
+  for (const auto& [path, says] : rows) {
+    SCOPED_TRACE(path.toStdString());
+    if (path == unreadable && QFile(path).open(QIODevice::ReadOnly)) continue;  // the superuser
+    const auto state = [&] {
+      const QFileInfo info(path), parent(QFileInfo(path).path());
+      return std::make_tuple(info.exists(), info.isFile(), info.size(), parent.isFile());
+    };
+    const auto before = state();
     PrefsStore store(path);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.Check());
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                AllOf(HasSubstr(path.toStdString() + ": "), HasSubstr(says)));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load().port, "3131");
     EXPECT_FALSE(store.Save(Preferences()));
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("not saved"));
+    EXPECT_EQ(state(), before);
   }
-  EXPECT_EQ(ReadBytes(blocker), "x");
 }
 
 TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {

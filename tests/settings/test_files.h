@@ -26,13 +26,7 @@ class ScopedEnvironment {
   ScopedEnvironment(const char* name, const QString& value) : name_(name), old_(qgetenv(name)) {
     qputenv(name, value.toUtf8());
   }
-  ~ScopedEnvironment() {
-    if (old_.isNull()) {
-      qunsetenv(name_);
-    } else {
-      qputenv(name_, old_);
-    }
-  }
+  ~ScopedEnvironment() { old_.isNull() ? qunsetenv(name_) : qputenv(name_, old_); }
   ScopedEnvironment(const ScopedEnvironment&) = delete;
   ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
