@@ -2,7 +2,6 @@
 // Test clients and servers over loopback on the Qt event loop, with every wait bounded: a reply
 // that never comes fails the check that waits for it within seconds.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -18,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "wire/word.h"
 
@@ -49,22 +49,19 @@ inline QByteArray Read(QTcpSocket& s, qint64 count = 0, int ms = kReplyWaitMs) {
   return got;
 }
 
-// A SOCKS4 CONNECT to the IPv4 address `ip` and `port`, from user "tester".
-inline QByteArray Socks4Request(const std::string& ip, quint16 port) {
-  const quint32 v4 = QHostAddress(QString::fromStdString(ip)).toIPv4Address();
-  return QByteArray::fromStdString("\x04\x01" + IntToWord(port) +
+// A SOCKS4 CONNECT, from user "tester", to the IPv4 address and port `to` listens on.
+inline QByteArray Socks4Request(const QTcpServer& to) {
+  const quint32 v4 = to.serverAddress().toIPv4Address();
+  return QByteArray::fromStdString("\x04\x01" + IntToWord(to.serverPort()) +
                                    IntToWord(static_cast<int>(v4 >> 16)) +
                                    IntToWord(static_cast<int>(v4 & 0xFFFF)) + "tester" + '\0');
-}
-// The same to the address and port `to` listens on.
-inline QByteArray Socks4Request(const QTcpServer& to) {
-  return Socks4Request(to.serverAddress().toString().toStdString(), to.serverPort());
 }
 
 // A test server on 127.0.0.1 at a free port, or at `port` (5190) on the first 127.0.0.x where that
 // port is free.
-inline std::unique_ptr<QTcpServer> Listen(quint16 port = 0) {
-  auto server = std::make_unique<QTcpServer>();
+template <typename Server = QTcpServer>
+std::unique_ptr<Server> Listen(quint16 port = 0) {
+  auto server = std::make_unique<Server>();
   for (int x = port == 0 ? 1 : 2; x < 250 && !server->isListening(); ++x) {
     server->listen(QHostAddress(QStringLiteral("127.0.0.%1").arg(x)), port);
   }
@@ -79,39 +76,22 @@ inline Socket ConnectTo(quint16 port, const QByteArray& request = {}) {
   return s;
 }
 
-// A connection over plain descriptors, for what QTcpSocket cannot do: end only its sending
-// (shutdown), or end with a reset. Non-blocking; the waits run the event loop.
+// A connection over a plain descriptor, for what QTcpSocket cannot do: end only its sending
+// (shutdown) and still read, or end with a reset. Non-blocking; the waits run the event loop.
 class RawSocket {
  public:
   explicit RawSocket(int fd = -1) : fd_(fd) {
     if (fd_ >= 0) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
-  // A client of `port` at `host` (IPv4 or IPv6); connected at once, the kernel takes it.
-  // `receiveBuffer` bytes (when not 0) bound what the kernel takes in ahead of the reader.
-  static RawSocket To(quint16 port, const std::string& host = "127.0.0.1", int receiveBuffer = 0) {
-    sockaddr_storage address{};
-    const socklen_t size = Address(host, port, address);
-    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) {
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), size), 0)
-        << "connect to " << host;
+  // A client of 127.0.0.1:`port`; connected at once, the kernel takes it.
+  static RawSocket To(quint16 port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     return RawSocket(fd);
-  }
-  // `host` (IPv4 or IPv6 text) and `port` as a socket address; its size.
-  static socklen_t Address(const std::string& host, quint16 port, sockaddr_storage& address) {
-    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-    if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
-      v4.sin_family = AF_INET;
-      v4.sin_port = htons(port);
-      return sizeof v4;
-    }
-    ::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr);
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(port);
-    return sizeof v6;
   }
   RawSocket(RawSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   RawSocket& operator=(RawSocket&& other) noexcept {
@@ -121,7 +101,6 @@ class RawSocket {
   ~RawSocket() {
     if (fd_ >= 0) ::close(fd_);
   }
-  bool Valid() const { return fd_ >= 0; }
 
   void Send(const QByteArray& data) {
     qint64 sent = 0;
@@ -147,17 +126,14 @@ class RawSocket {
         [&] {
           char buf[65536];
           while (count == 0 || got.size() < count) {
-            const std::size_t want =
-                count == 0 ? sizeof buf
-                           : std::min<std::size_t>(sizeof buf,
-                                                   static_cast<std::size_t>(count - got.size()));
-            const ssize_t n = ::recv(fd_, buf, want, 0);
-            if (n > 0) {
-              got.append(buf, n);
-              continue;
+            const qint64 want = count == 0 ? qint64{sizeof buf} : count - got.size();
+            const ssize_t n =
+                ::recv(fd_, buf, std::min(sizeof buf, static_cast<std::size_t>(want)), 0);
+            if (n <= 0) {
+              ended_ = ended_ || n == 0 || errno != EAGAIN;
+              break;
             }
-            if (n == 0 || errno != EAGAIN) ended_ = true;
-            break;
+            got.append(buf, n);
           }
           return count > 0 ? got.size() >= count : ended_;
         },
@@ -175,57 +151,27 @@ class RawSocket {
   bool ended_ = false;
 };
 
-// A listening descriptor at `host` (IPv4 or IPv6 loopback) on `port`, or a free one.
-class RawListener {
+// A server whose connections are taken as RawSockets; Listen<RawListener>() makes one.
+class RawListener : public QTcpServer {
  public:
-  explicit RawListener(const std::string& host = "127.0.0.1", quint16 port = 0) : host_(host) {
-    sockaddr_storage address{};
-    socklen_t size = RawSocket::Address(host, port, address);
-    fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const int one = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 16) != 0) {
-      ::close(std::exchange(fd_, -1));
-      return;
-    }
-    size = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    // The port field sits at the same offset in both address forms.
-    port_ = ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
+  ~RawListener() override {
+    for (int fd : taken_) ::close(fd);
   }
-  ~RawListener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  RawListener(const RawListener&) = delete;
-  RawListener& operator=(const RawListener&) = delete;
-
-  bool Listening() const { return fd_ >= 0; }
-  quint16 Port() const { return port_; }
-  const std::string& Host() const { return host_; }
+  std::string Host() const { return serverAddress().toString().toStdString(); }
   // The next connection; invalid when none comes within the wait.
   RawSocket Accept() {
-    int fd = -1;
-    EXPECT_TRUE(Until([&] {
-      if (fd < 0) fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      return fd >= 0;
-    })) << "no connection came";
+    EXPECT_TRUE(Until([&] { return !taken_.empty(); })) << "no connection came";
+    if (taken_.empty()) return RawSocket();
+    const int fd = taken_.front();
+    taken_.erase(taken_.begin());
     return RawSocket(fd);
   }
 
- private:
-  std::string host_;
-  int fd_ = -1;
-  quint16 port_ = 0;
-};
+ protected:
+  void incomingConnection(qintptr fd) override { taken_.push_back(static_cast<int>(fd)); }
 
-// A RawListener on 127.0.0.1 at a free port, or at `port` (5190) on the first 127.0.0.x where
-// that port is free.
-inline std::unique_ptr<RawListener> RawListen(quint16 port = 0) {
-  for (int x = port == 0 ? 1 : 2; x < 250; ++x) {
-    auto listener = std::make_unique<RawListener>("127.0.0." + std::to_string(x), port);
-    if (listener->Listening()) return listener;
-  }
-  return nullptr;
-}
+ private:
+  std::vector<int> taken_;
+};
 
 }  // namespace quorvel::testing

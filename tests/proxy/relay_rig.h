@@ -28,8 +28,9 @@ inline Bytes Frame(int seq, std::size_t size, char fill = 'x') {
   return Hex("2A 02") + IntToWord(seq) + WordLenString(Bytes(size, fill));
 }
 
-// A relay listening on the fake network. As its host it records every event as a line, relays
-// frames and chunks like the forwarding host, then calls `hook`.
+// A relay listening on the fake network. As its host it relays frames and chunks like the
+// forwarding host, then records each as a line ("FrameFromClient 1: 2A 02 ...") and calls `hook`;
+// the relay's own events are recorded as the event log shows them.
 struct Rig : RelayHost {
   Rig() { relay.StartListening(3131); }
   FakeSocket& Client(SlotIndex i) { return static_cast<FakeSocket&>(relay.ClientSocket(i)); }
@@ -57,36 +58,25 @@ struct Rig : RelayHost {
   bool WantsFrameFromClient(BytesView frame) const override { return !wants || wants(frame); }
   bool WantsFrameFromServer(BytesView frame) const override { return !wants || wants(frame); }
   bool WantsBytes() const override { return !wants; }
-  void FrameFromClient(int i, Bytes& d) override { Note("FrameFromClient", i, 0, d); }
-  void FrameFromServer(int i, Bytes& d) override { Note("FrameFromServer", i, 0, d); }
+  void FrameFromClient(int i, Bytes& d) override {
+    Log(Line("FrameFromClient", i, d), [&] { forward.FrameFromClient(i, d); });
+  }
+  void FrameFromServer(int i, Bytes& d) override {
+    Log(Line("FrameFromServer", i, d), [&] { forward.FrameFromServer(i, d); });
+  }
   void BytesFromClient(int i, std::uint16_t p, Bytes& d) override {
-    Note("BytesFromClient", i, p, d);
+    Log(Line("BytesFromClient", i, d, p), [&] { forward.BytesFromClient(i, p, d); });
   }
   void BytesFromServer(int i, std::uint16_t p, Bytes& d) override {
-    Note("BytesFromServer", i, p, d);
+    Log(Line("BytesFromServer", i, d, p), [&] { forward.BytesFromServer(i, p, d); });
   }
   void RelayEvent(int i, const std::string& text) override { Log(RelayEventLine(i, text)); }
-  // Frames come with port 0.
-  void Note(const std::string& name, int i, std::uint16_t port, Bytes& d) {
-    const std::string line = name + " " + std::to_string(i) +
-                             (port ? " port " + std::to_string(port) : "") + ": " + ToHex(d);
-    const bool fromClient = name.ends_with("Client");
-    if (port) {
-      fromClient ? forward.BytesFromClient(i, port, d) : forward.BytesFromServer(i, port, d);
-    } else {
-      fromClient ? forward.FrameFromClient(i, d) : forward.FrameFromServer(i, d);
-    }
-    Log(line);
+  static std::string Line(const char* name, int i, BytesView d, std::uint16_t port = 0) {
+    return name + (" " + std::to_string(i)) + (port ? " port " + std::to_string(port) : "") + ": " +
+           ToHex(d);
   }
-  // The relay's own events, without the frames and chunks.
-  Lines RelayEvents() const {
-    Lines out;
-    for (const std::string& e : events) {
-      if (e.starts_with("Socket (")) out.push_back(e);
-    }
-    return out;
-  }
-  void Log(const std::string& line) {
+  void Log(const std::string& line, const std::function<void()>& pass = nullptr) {
+    if (pass) pass();
     events.push_back(line);
     if (hook) hook(line);
   }
