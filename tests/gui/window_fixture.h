@@ -4,15 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QRadioButton>
-#include <QScrollBar>
-#include <QSystemTrayIcon>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <functional>
 #include <memory>
 
@@ -23,6 +16,20 @@
 
 namespace quorvel::testing {
 
+// Takes the place of the desktop's programs for one URL scheme and records what they were given.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  explicit UrlRecorder(const char* s) : scheme(QString::fromLatin1(s)) {
+    QDesktopServices::setUrlHandler(scheme, this, "Open");
+  }
+  ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme); }
+  const QString scheme;
+  QList<QUrl> opened;
+ public slots:
+  void Open(const QUrl& url) { opened.push_back(url); }
+};
+
 // The media player: answers with `playing`, lists `present`, keeps the choice and the watch.
 struct StatusPlayer : FakePlayer {
   PlayerSnapshot Query() override { return playing; }
@@ -32,9 +39,8 @@ struct StatusPlayer : FakePlayer {
 };
 
 struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
-  // Builds a fresh window and starts it with `file` (tests call it again to start over).
   void SetUp() override { Restart(); }
-  // `beforeStart` runs between building the window and starting it.
+  // Builds a fresh window and starts it with `file`; `beforeStart` runs just before the start.
   void Restart(const std::function<void(MainWindow&)>& beforeStart = {}) {
     follow.reset();
     window.reset();
@@ -50,11 +56,8 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   // The relay: a start on `refusedPort` fails as a port in use does.
   void StartListening(std::uint16_t p) override {
     journal.push_back("Listen " + std::to_string(p));
-    if (p == refusedPort) {
-      window->RelayEventSeen(0, "Start Listen Failure: The bound address is already in use");
-    } else {
-      listening = p;
-    }
+    listening = p == refusedPort ? 0 : p;
+    if (!listening) window->RelayEventSeen(0, "Start Listen Failure: The bound address is in use");
   }
   void StopListening() override {
     journal.push_back("Stop");
@@ -89,21 +92,12 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
   }
   QLineEdit* Edit(const char* name) { return Get<QLineEdit>(name); }
   QCheckBox* Box(const char* name) { return Get<QCheckBox>(name); }
-  QRadioButton* Radio(const char* name) { return Get<QRadioButton>(name); }
   QComboBox* Combo(const char* name) { return Get<QComboBox>(name); }
-  QScrollBar* Spin() { return Get<QScrollBar>("intervalSpin"); }
   QTimer* Timer() { return Get<QTimer>("updateTimer"); }
   QSystemTrayIcon* Tray() { return Get<QSystemTrayIcon>("trayIcon"); }
-  QString Shown(const char* label) { return Get<QLabel>(label)->text(); }
-  QStringList Items(const char* combo) {
-    QStringList items;
-    for (int i = 0; i < Combo(combo)->count(); ++i) items << Combo(combo)->itemText(i);
-    return items;
-  }
+  std::string Shown(const char* label) { return Get<QLabel>(label)->text().toStdString(); }
   QAction* TrayAction(const char* name) {
-    QAction* action = Tray()->contextMenu()->findChild<QAction*>(QLatin1String(name));
-    EXPECT_NE(action, nullptr) << name;
-    return action;
+    return Tray()->contextMenu()->findChild<QAction*>(QLatin1String(name));
   }
   // Types `text` into the port box, replacing what it holds, and presses Enter when asked.
   void TypePort(const QString& text, bool enter = true) {
@@ -116,10 +110,9 @@ struct WindowTest : ::testing::Test, RelayControl, MonitorPort, SettingsFile {
 
   std::vector<std::string> journal;
   std::uint16_t listening = 0, refusedPort = 0;
-  int clients = 0;
+  int clients = 0, ticks = 0;
   std::string screenName = "[ Not Logged On ]";
   SlotIndex activeSlot = 0, connectedSlot = -1;  // no client connected
-  int ticks = 0;
   std::function<void(const std::string&)> title;
   std::optional<Preferences> file, saved;
   bool trayAvailable = true;
