@@ -35,8 +35,7 @@ struct PlainSettings : FormatSettings {
       FieldFormat{"%a", 0, "0", "_", "Center"}, FieldFormat{"%s", 0, "0", "_", "Center"},
       FieldFormat{"%p", 0, "0", "_", "Center"}, FieldFormat{"%t", 0, "0", "_", "Center"},
       FieldFormat{"%x", 0, "0", "_", "Center"}, FieldFormat{"%l", 0, "0", "_", "Center"}};
-  bool limitOnly = false;
-  bool bufferOn = false;
+  bool limitOnly = false, bufferOn = false;
   Bytes bufferText = "Text1";
   Bytes blockToken = "What You Want Replaced";
   Bytes block = "line one\r\nline two\r\n";

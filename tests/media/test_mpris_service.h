@@ -20,12 +20,9 @@ struct TestPlayerState {
   QString status = "Playing";
   QStringList artists = {};
   QString title = {};
-  qint64 positionUs = 0;
-  qint64 lengthUs = 0;
+  qint64 positionUs = 0, lengthUs = 0;
   bool silent = false;
-  QString album = {};
-  QString url = {};
-  QString identity = {};
+  QString album = {}, url = {}, identity = {};
   QVariant reply = {};  // when valid, sent instead of the player's properties (wrong types)
   bool leaves = false;  // leaves the bus instead of answering
 };
@@ -80,8 +77,7 @@ class ThreadedTestPlayer : public QDBusVirtualObject {
           Qt::QueuedConnection);
       return true;
     }
-    const QString interfaceName = message.arguments().value(0).toString();
-    if (interfaceName == "org.mpris.MediaPlayer2") {
+    if (message.arguments().value(0).toString() == "org.mpris.MediaPlayer2") {
       return connection.send(
           message.createReply(QVariant::fromValue(QVariantMap{{"Identity", state_.identity}})));
     }
@@ -97,8 +93,7 @@ class ThreadedTestPlayer : public QDBusVirtualObject {
   }
 
  private:
-  const QString path_ = "/org/mpris/MediaPlayer2";
-  const QString service_;
+  const QString path_ = "/org/mpris/MediaPlayer2", service_;
   QMutex mutex_;
   TestPlayerState state_;
   const QString connection_ = QUuid::createUuid().toString();

@@ -43,11 +43,7 @@ struct RecordingRelay : RelayControl {
 
 // A player that answers with a readable track.
 inline PlayerSnapshot Playing(const std::string& artist, const std::string& song) {
-  PlayerSnapshot s;
-  s.found = true;
-  s.track = Track{artist, song};
-  s.playStatus = kPlayPlaying;
-  return s;
+  return {true, Track{artist, song}, kPlayPlaying};
 }
 
 struct SwitchablePlayer : MediaPlayer {

@@ -1,8 +1,12 @@
+// The traffic monitor between client and server, the instant messages it reads, and the event
+// log it writes.
 #include "monitor/traffic_monitor.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "monitor/event_log.h"
+#include "monitor/instant_message.h"
 #include "monitor_fakes.h"
 #include "test_bytes.h"
 #include "wire/away_snac.h"
@@ -13,21 +17,20 @@ namespace {
 using ::testing::ElementsAre;
 
 const Bytes kAscii(kAwayMimeUsAscii), kUtf8(kAwayMimeUtf8), kCafe = "Caf\xC3\xA9";
-const auto TLV = MakeTLV;
 
-class TrafficMonitorTest : public ::testing::Test {
- public:
-  static Bytes SetInfo(BytesView tlvs) { return Snac(2, 4, tlvs); }
-  static Bytes Profile(BytesView t, BytesView m = kAscii) { return SetInfo(TLV(1, m) + TLV(2, t)); }
-  static Bytes Away(BytesView m, BytesView t) { return SetInfo(TLV(3, m) + TLV(4, t)); }
-  static Bytes Html(BytesView t) { return "<HTML><BODY>" + Bytes(t) + "</BODY></HTML>"; }
-  // An instant message whose HTML body holds `t`, the way clients send it.
-  static Bytes Im(BytesView t) { return InstantMessage(Html(t)); }
-  // What goes out in place of `typed`: its FLAP header (the relay stamps sequence number and
-  // length when it sends), then the SNAC `s`.
-  static Bytes At(BytesView typed, BytesView s) { return Bytes(typed.substr(0, 6)) + Bytes(s); }
+const auto SetInfo = [](BytesView tlvs) { return Snac(2, 4, tlvs); };
+const auto Profile = [](BytesView t, BytesView m = kAscii) {
+  return SetInfo(MakeTLV(1, m) + MakeTLV(2, t));
+};
+const auto Away = [](BytesView m, BytesView t) { return SetInfo(MakeTLV(3, m) + MakeTLV(4, t)); };
+const auto Html = [](BytesView t) { return "<HTML><BODY>" + Bytes(t) + "</BODY></HTML>"; };
+const auto Im = [](BytesView t) { return InstantMessage(Html(t)); };  // as clients send it
+// What goes out in place of `typed`: its FLAP header (the relay stamps sequence number and length
+// when it sends), then the SNAC `s`.
+const auto At = [](BytesView typed, BytesView s) { return Bytes(typed.substr(0, 6)) + Bytes(s); };
 
- protected:
+// A monitor over fakes: a relay that records what it is handed, a player playing "Band - Tune".
+struct Rig {
   // Feeds one client frame; the frame that went to the server, exactly once, in its place.
   Bytes PassFromClient(Bytes frame, SlotIndex index = 1) {
     relay.sent.clear();
@@ -35,7 +38,6 @@ class TrafficMonitorTest : public ::testing::Test {
     EXPECT_EQ(relay.sent, (std::vector<Sent>{{'S', index, frame}}));
     return frame;
   }
-
   // The frames one tick sends, each to the server ("?" for anything else).
   std::vector<Bytes> Tick() {
     relay.sent.clear();
@@ -43,17 +45,6 @@ class TrafficMonitorTest : public ::testing::Test {
     std::vector<Bytes> frames;
     for (const auto& [to, slot, data] : relay.sent) frames.push_back(to == 'S' ? data : "?");
     return frames;
-  }
-  // The slots one tick sends to.
-  std::vector<SlotIndex> TickSlots() {
-    Tick();
-    std::vector<SlotIndex> slots;
-    for (const auto& [to, slot, data] : relay.sent) slots.push_back(slot);
-    return slots;
-  }
-
-  const TrafficMonitor::ConnectionCaptures* Captures(ConnectionId connection = 1) const {
-    return monitor.CapturesOf(connection);
   }
 
   RecordingRelay relay;
@@ -65,17 +56,17 @@ class TrafficMonitorTest : public ::testing::Test {
   TrafficMonitor monitor{relay, composer, updates, log};
 };
 
+class TrafficMonitorTest : public ::testing::Test, public Rig {};
+
 TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead) {
   std::vector<std::string> titles;
   monitor.SetTitleListener([&](const std::string& title) { titles.push_back(title); });
-  // In turn: too short to inspect; another channel and high bytes set, still a buddy notice; no
-  // name to log; a name length (0x20, the space) past the end; another SNAC; a failed login,
-  // without TLV 1; a login whose name would set the terminal's title.
+  // Too short to inspect; another channel and high bytes set, still a buddy notice; a name length
+  // (0x20) past the end; another SNAC; a failed login; a login whose name would set the title.
   for (const Bytes& frame :
        {Hex("2A 02 00 01 00 03 00 03 00"), Flap(Snac(0x7703, 0x550C, "\3bob"), 0, 5),
-        Flap(Snac(3, 0x0C, "")), Flap(Snac(3, 0x0B, " eve")), Flap(Snac(3, 0x0B, "\5alice")),
-        Flap(Snac(1, 0x13, "\5alice")), Flap(Snac(0x17, 3, TLV(8, "x"))),
-        Flap(Snac(0x17, 3, TLV(1, "me\x1B]0;x\x07")))}) {
+        Flap(Snac(3, 0x0B, " eve")), Flap(Snac(3, 0x0B, "\5alice")), Flap(Snac(1, 0x13, "\5alice")),
+        Flap(Snac(0x17, 3, MakeTLV(8, "x"))), Flap(Snac(0x17, 3, MakeTLV(1, "me\x1B]0;x\x07")))}) {
     Bytes data = frame;
     relay.sent.clear();
     monitor.FrameFromServer(7, data);
@@ -83,9 +74,6 @@ TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead
   }
   EXPECT_THAT(log.Lines(), ElementsAre("1 x Signoff bob", "1 x Update eve", "1 x Update alice"));
   EXPECT_THAT(titles, ElementsAre(" [ <none> ] - Quorvel", " [ me\\x1B]0;x\\x07 ] - Quorvel"));
-  EXPECT_EQ(monitor.ScreenName(), "me\x1B]0;x\x07");
-  monitor.ResetForStartUp();
-  EXPECT_EQ(monitor.ScreenName(), "[ Not Logged On ]");
 }
 
 // One client frame: the SNAC sent in place of the client's (empty: the client's own), and what
@@ -97,165 +85,91 @@ struct ClientFrameCase {
   Bytes out;
   char kind;
 };
-void PrintTo(const ClientFrameCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 const Bytes kLatin1 = "text/aolrtf; charset=\"iso-8859-1\"";
 const Bytes kBlock = PlainSettings().blockToken;  // what stands for 40000 bytes
-const Bytes kNone = TLV(2, "<none> %a!"), kBand = TLV(2, "<none> Band!"), kKeep = TLV(6, "%a");
+const Bytes kTokens = MakeTLV(2, "<%a>"), kBand = MakeTLV(2, "<Band>"), kKeep = MakeTLV(6, "%a");
 const Bytes kFill(65535 - 18 - 31 - 4, 'x');  // the longest away text that fits with "Band"
 const Bytes kUcs2Away = Hex("00 2E 00 61 00 20 00 43 00 E9 00 20 D8 3D DE 00 00 25 00 61");
-using T = TrafficMonitorTest;
+const Bytes kUtf8Away = "C\xC3\xA9 \xF0\x9F\x98\x80" + Bytes("Band");
+// SNAC header, TLV 1, the header of TLV 2: 49 bytes; "%a" grows by two into "Band".
+const Bytes kFillProfile(65535 - 49 - 4, 'x');
 
 const ClientFrameCase kClientFrames[] = {
-    {"EveryProfileTlvIsFilledEvenOneReadingNone", T::SetInfo(kNone + kKeep + kNone),
-     T::SetInfo(kBand + kKeep + kBand), 'P'},
-    {"AsciiProfileGainingOtherTextDeclaresUtf8", T::Profile("%s"), T::Profile(kCafe, kUtf8), 'P'},
-    {"UnquotedUpperCaseAsciiDeclarationBecomesUtf8", T::Profile("%s", "t; charset=US-ASCII"),
-     T::Profile(kCafe, "t; charset=utf-8"), 'P'},
-    {"Latin1ProfileKeepsItsDeclaration", T::Profile("%s", kLatin1), T::Profile(kCafe, kLatin1),
-     'P'},
-    {"ProfileWithNothingToFillGoesAsSent", T::Profile("caf\xC3\xA9"), "", 'P'},
-    {"ProfileTooLongForATlvGoesAsSent", T::Profile(kBlock + kBlock), "", 'P'},
-    {"ProfilesTooLongForOneFrameGoAsSent", T::SetInfo(TLV(2, kBlock) + TLV(2, kBlock)), "", 'P'},
-    {"AwayBecomesAFreshSnacWithoutFurtherTlvs", T::Away(kUtf8, "Out: %a") + TLV(5, "x"),
-     MakeAwaySNAC(kAscii, "Out: Band"), 'A'},
-    {"AsciiAwayGainingOtherTextDeclaresUtf8", T::Away("text/x-aolrtf; charset=us-ascii", "%s"),
-     MakeAwaySNAC(kUtf8, kCafe), 'A'},
-    {"AwayWithoutCharsetIsComposed", T::Away("text/aolrtf", "%a"), MakeAwaySNAC(kAscii, "Band"),
+    {"EveryProfileTlv", SetInfo(kTokens + kKeep + kTokens), SetInfo(kBand + kKeep + kBand), 'P'},
+    {"AsciiProfileMadeUtf8", Profile("%s"), Profile(kCafe, kUtf8), 'P'},
+    {"LongestProfile", Profile(kFillProfile + "%a"), Profile(kFillProfile + "Band"), 'P'},
+    {"ProfileOneByteTooLong", Profile("x" + kFillProfile + "%a"), "", 'P'},
+    {"ProfileTooLongForATlv", Profile(kBlock + kBlock), "", 'P'},
+    {"AwayFreshSnac", Away(kUtf8, "Out: %a") + MakeTLV(5, "x"), MakeAwaySNAC(kAscii, "Out: Band"),
      'A'},
-    {"AwayWithoutMimeTypeIsComposed", T::SetInfo(TLV(4, "%a")), MakeAwaySNAC(kAscii, "Band"), 'A'},
-    {"Latin1AwayIsComposedAsUtf8", T::Away(kLatin1, "caf\xE9 %a"),
-     MakeAwaySNAC(kUtf8, "caf\xC3\xA9 Band"), 'A'},
-    {"FirstOfSeveralAwayTextsIsComposed", T::SetInfo(TLV(4, "%a") + TLV(4, "two")),
-     MakeAwaySNAC(kAscii, "Band"), 'A'},
-    {"LongestAwayThatFitsOneFrameIsComposed", T::Away(kUtf8, kFill + "%a"),
-     MakeAwaySNAC(kAscii, kFill + "Band"), 'A'},
-    {"AwayOneByteTooLongGoesAsSent", T::Away(kUtf8, kFill + "x%a"), "", 'A'},
-    {"Utf16AwayGoesAsSent", T::Away("text/aolrtf; charset=\"unicode-2-0\"", Hex("00 25 00 61")), "",
-     'A'},
-    {"AwayInAnotherCharsetGoesAsSent", T::Away("text/aolrtf; charset=\"koi8-r\"", "%a"), "", 'A'},
-    {"ClientsOwnReturnGoesAsSent", T::Away(kUtf8, ""), "", 'R'},
-    {"ReturnAheadOfAnotherAwayTextIsAReturn", T::SetInfo(TLV(4, "") + TLV(4, "%a")), "", 'R'},
-    {"SetInfoWithOnlyOtherTlvsGoesAsSent", T::SetInfo(TLV(5, "caps")), "", ' '},
-    {"TypedAwaySetsTheAwayMessage", T::Im(".a gone"), MakeAwaySNAC(kAscii, T::Html("gone")), 'a'},
-    {"TypedAwayIsFilled", T::Im(".a listening to %s"),
-     MakeAwaySNAC(kUtf8, T::Html("listening to " + kCafe)), 'a'},
-    {"TypedAwayWithoutHtml", InstantMessage(".a gone >.b"), MakeAwaySNAC(kAscii, "gone >.b"), 'a'},
-    {"TypedAwayAfterTagsAndAcrossThem", T::Im("<FONT><B>.a</B> <I>gone</I></FONT>"),
-     MakeAwaySNAC(kAscii, T::Html("<FONT><B></B><I>gone</I></FONT>")), 'a'},
-    {"TypedAwayInUcs2IsReadAsUtf8", InstantMessage(kUcs2Away, "bob", 2),
-     MakeAwaySNAC(kUtf8,
-                  "C\xC3\xA9 \xF0\x9F\x98\x80"
-                  "Band"),
+    {"AwayWithoutType", SetInfo(MakeTLV(4, "%s")), MakeAwaySNAC(kUtf8, kCafe), 'A'},
+    {"Latin1AwayAsUtf8", Away(kLatin1, "caf\xE9 %a"), MakeAwaySNAC(kUtf8, "caf\xC3\xA9 Band"), 'A'},
+    {"LongestAway", Away(kUtf8, kFill + "%a"), MakeAwaySNAC(kAscii, kFill + "Band"), 'A'},
+    {"AwayOneByteTooLong", Away(kUtf8, kFill + "x%a"), "", 'A'},
+    {"Utf16Away", Away("text/aolrtf; charset=\"unicode-2-0\"", Hex("00 25 00 61")), "", 'A'},
+    {"ClientsOwnReturn", SetInfo(MakeTLV(4, "") + MakeTLV(4, "%a")), "", 'R'},
+    {"TypedAway", Im(".a listening to %s"), MakeAwaySNAC(kUtf8, Html("listening to " + kCafe)),
      'a'},
-    {"TypedAwayInLatin1IsReadAsUtf8", InstantMessage(".a caf\xE9", "bob", 3),
-     MakeAwaySNAC(kUtf8, "caf\xC3\xA9"), 'a'},
-    {"TypedReturnClearsTheAwayMessage", T::Im(".b"), MakeAwaySNAC("", ""), 'b'},
-    {"TypedReturnWithBlanksAndABreakAfterIt", T::Im(".b <BR>"), MakeAwaySNAC("", ""), 'b'},
-    {"ReturnFollowedByTextIsAMessage", T::Im(".b back soon"), "", ' '},
-    {"WordStartingWithTheReturnIsAMessage", T::Im(".bashrc"), "", ' '},
-    {"AwayWithNothingToShowIsAMessage", T::Im(".a <B> </B>"), "", ' '},
-    {"AwayWithoutItsBlankIsAMessage", T::Im(".a"), "", ' '},
-    {"UpperCaseCommandIsAMessage", T::Im(".A gone"), "", ' '},
-    {"AwayOnALaterLineIsAMessage", T::Im("hi<BR>.a gone"), "", ' '},
-    {"AwayAfterALineBreakIsAMessage", InstantMessage("hi\n.a gone"), "", ' '},
-    {"AwayInsideALinkIsAMessage", T::Im("<A HREF=\"http://x/.a b\">link</A>"), "", ' '},
-    {"MessageInAnotherCharsetIsAMessage", InstantMessage(".b", "bob", 0x20), "", ' '},
-    {"CommandOnAnotherMessageChannelGoesAsSent",
-     Snac(4, 6, Bytes(8, 1) + Bytes{0, 2} + "\3bob" + TLV(2, Bytes{1, 1, 0, 6, 0, 0, 0, 0} + ".b")),
-     "", ' '},
-    {"OtherFrameHoldingCommandsGoesAsSent", Snac(0x10, 2, "<HTML>>.a x</HTML>>.b"), "", ' '},
-    {"TypedAwayTooLargeForOneFrameGoesAsSent", InstantMessage(".a " + Bytes(65487, 'x'), ""), "",
-     ' '},
-    {"FrameTooShortToInspectGoesAsSent", ">.b", "", ' '},
+    {"TypedAwayAcrossTags", Im("<B>.a</B> <I>x</I>"), MakeAwaySNAC(kAscii, Html("<B></B><I>x</I>")),
+     'a'},
+    {"TypedAwayInUcs2", InstantMessage(kUcs2Away, "bob", 2), MakeAwaySNAC(kUtf8, kUtf8Away), 'a'},
+    {"TypedReturn", Im(".b <BR>"), MakeAwaySNAC("", ""), 'b'},
+    {"WordStartingWithReturn", Im(".bashrc"), "", ' '},
+    {"AwayOfNothing", Im(".a <B> </B>"), "", ' '},
+    {"AwayOnALaterLine", Im("hi<BR>.a gone"), "", ' '},
+    {"AwayInALink", Im("<A HREF=\"http://x/.a b\">link</A>"), "", ' '},
+    {"OtherCharset", InstantMessage(".b", "bob", 0x20), "", ' '},
+    {"OtherMessageChannel", Bytes(Im(".b")).replace(19, 1, "\2"), "", ' '},
+    {"OtherFrame", Snac(0x10, 2, "<HTML>>.a x</HTML>>.b"), "", ' '},
+    {"TypedAwayTooLarge", InstantMessage(".a " + Bytes(65487, 'x'), ""), "", ' '},
+    {"FrameTooShort", ">.b", "", ' '},
 };
 
-class ClientFrameTest : public TrafficMonitorTest,
-                        public ::testing::WithParamInterface<ClientFrameCase> {};
-
-TEST_P(ClientFrameTest, IsCapturedAsSentAndRewritten) {
-  const ClientFrameCase& c = GetParam();
-  player.snapshot = Playing("Band", kCafe);
-  format.block = Bytes(40000, 'x');
-  // An away message captured before, which only an away frame replaces or a return ends.
-  const Bytes before = Flap(Away(kUtf8, "before"));
-  PassFromClient(before);
-
-  const Bytes typed = Flap(c.snac);
-  EXPECT_EQ(ToHex(PassFromClient(typed)), ToHex(c.out.empty() ? typed : At(typed, c.out)));
-  const auto* captures = Captures();
-  ASSERT_EQ(captures == nullptr, c.kind == 'b' || c.kind == 'R');
-  if (captures != nullptr) {
-    EXPECT_EQ(captures->profile ? captures->profile->frame : "", c.kind == 'P' ? typed : "");
-    ASSERT_TRUE(captures->away.has_value());
-    // A typed away is kept as the away message it stands for, tokens unfilled.
-    if (c.kind == 'a') {
-      EXPECT_EQ(captures->away->frame.substr(6, 4), Hex("00 02 00 04"));
-    } else {
-      EXPECT_EQ(captures->away->frame, c.kind == 'A' ? typed : before);
-    }
+TEST(TrafficMonitor, ClientFramesAreCapturedAsSentAndRewritten) {
+  for (const ClientFrameCase& c : kClientFrames) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.player.snapshot = Playing("Band", kCafe);
+    rig.format.block = Bytes(40000, 'x');
+    rig.PassFromClient(Flap(Away(kUtf8, "before")));  // which only a return ends
+    const Bytes typed = Flap(c.snac);
+    EXPECT_EQ(ToHex(rig.PassFromClient(typed)), ToHex(c.out.empty() ? typed : At(typed, c.out)));
+    const std::string logged = c.kind == 'a' ? "1 x Away [Fake]" : "1 x Return [Fake]";
+    EXPECT_EQ(rig.log.Lines(), std::vector<std::string>(c.kind == 'a' || c.kind == 'b', logged));
+    const auto* captures = rig.monitor.CapturesOf(1);
+    ASSERT_EQ(captures == nullptr, c.kind == 'b' || c.kind == 'R');
+    if (captures == nullptr) continue;
+    EXPECT_EQ(captures->profile.has_value(), c.kind == 'P');
+    // The away message captured before stays unless this frame sets another.
+    EXPECT_TRUE(captures->away && (c.kind == 'a' || captures->away->frame.ends_with(
+                                                        c.kind == 'A' ? typed : "before")));
   }
-  std::vector<std::string> logged;
-  if (c.kind == 'a') logged = {"1 x Away [Fake]"};
-  if (c.kind == 'b') logged = {"1 x Return [Fake]"};
-  EXPECT_EQ(log.Lines(), logged);
-}
-
-INSTANTIATE_TEST_SUITE_P(TrafficMonitor, ClientFrameTest, ::testing::ValuesIn(kClientFrames),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(TrafficMonitorTest, FilledProfileIsSentWhileItsFrameFitsAndAsTheClientWroteItBeyond) {
-  // SNAC header, TLV 1, the header of TLV 2: 49 bytes; "%a" grows by two into "Band".
-  const Bytes fits = Flap(Profile(Bytes(65535 - 49 - 4, 'x') + "%a"));
-  const Bytes over = Flap(Profile(Bytes(65535 - 49 - 3, 'x') + "%a"));
-  const Bytes filled = PassFromClient(fits);
-  EXPECT_EQ(filled.size(), 6u + 65535u);
-  EXPECT_EQ(filled.substr(filled.size() - 6), "xxBand");
-  EXPECT_EQ(PassFromClient(over), over);
-  updates.onChange = false;
-  EXPECT_THAT(Tick(), ElementsAre(over));
 }
 
 TEST_F(TrafficMonitorTest, EachConnectionIsUpdatedWithItsOwnCapturesWhileItLasts) {
   updates.onChange = false;
-  const Bytes first = Flap(Profile("one %a")), second = Flap(Profile("two %a"));
-  const Bytes away = Flap(Away(kAscii, "gone %s"));
+  const Bytes first = Flap(Profile("one %a")), second = Flap(Away(kAscii, "two %a"));
+  const Sent toFirst{'S', 1, At(first, Profile("one Band"))},
+      toSecond{'S', 2, At(second, MakeAwaySNAC(kAscii, "two Band"))};
   PassFromClient(first, 1);
   PassFromClient(second, 2);
-  PassFromClient(away, 2);
   PassFromClient(Flap(Im(".b")), 3);  // a return from a connection with nothing captured
-  relay.sent.clear();
-  monitor.RunTimedUpdates();
-  EXPECT_EQ(relay.sent, (std::vector<Sent>{{'S', 1, At(first, Profile("one Band"))},
-                                           {'S', 2, At(second, Profile("two Band"))},
-                                           {'S', 2, At(away, MakeAwaySNAC(kAscii, "gone Tune"))}}));
-
+  Tick();
+  EXPECT_EQ(relay.sent, (std::vector<Sent>{toFirst, toSecond}));
   // Another connection takes slot 1: the first one's captures end, and the newcomer, which set
   // nothing, is sent nothing. Slot 2 closes: nothing is left to update.
   relay.connections[1] = 101;
-  EXPECT_THAT(TickSlots(), ElementsAre(2, 2));
-  EXPECT_EQ(Captures(1), nullptr);
+  Tick();
+  EXPECT_EQ(relay.sent, std::vector<Sent>{toSecond});
   relay.connections[2] = 0;
-  EXPECT_THAT(TickSlots(), ElementsAre());
+  EXPECT_THAT(Tick(), ElementsAre());
   EXPECT_EQ(monitor.CapturingConnections(), 0u);
-
-  // The newcomer's own profile is its own; a connection that closes before the relay hands its
-  // frame over has it forwarded and captured nowhere.
-  PassFromClient(second, 1);
-  relay.connections[4] = 0;
-  PassFromClient(first, 4);
-  EXPECT_THAT(Tick(), ElementsAre(At(second, Profile("two Band"))));
-  EXPECT_NE(Captures(101), nullptr);
-  EXPECT_EQ(monitor.CapturingConnections(), 1u);
 }
 
 TEST_F(TrafficMonitorTest, TicksSendOnlyWhatChangedAndRestoreTheTextWithoutTokensOnce) {
-  EXPECT_THAT(Tick(), ElementsAre());  // nothing captured yet
   format.block = "Now: %a\r\n%s";
-  const Bytes profile = Flap(Profile("%a - %s<BR>bye"));
-  const Bytes away = Flap(Away(kUtf8, "away: %s"));
+  const Bytes profile = Flap(Profile("%a - %s<BR>bye")), away = Flap(Away(kUtf8, "away: %s"));
   const auto filled = [&](BytesView text) { return At(profile, Profile(text)); };
   const auto composed = [&](BytesView text) { return At(away, MakeAwaySNAC(kAscii, text)); };
   PassFromClient(profile);
@@ -267,14 +181,12 @@ TEST_F(TrafficMonitorTest, TicksSendOnlyWhatChangedAndRestoreTheTextWithoutToken
   EXPECT_THAT(Tick(), ElementsAre(filled("Other - Song<BR>bye"), composed("away: Song")));
   updates.onChange = false;
   EXPECT_THAT(Tick(), ElementsAre(filled("Other - Song<BR>bye"), composed("away: Song")));
-
   // Turned off: the client's own texts once, without their tokens, and then nothing.
   updates.enabled = false;
   EXPECT_THAT(Tick(), ElementsAre(filled("bye"), composed("away: ")));
   EXPECT_THAT(Tick(), ElementsAre());
-  updates.enabled = true;
+  updates.enabled = updates.onChange = true;
   updates.profile = false;
-  updates.onChange = true;
   EXPECT_THAT(Tick(), ElementsAre(composed("away: Song")));
   // A frame captured while its update is off goes out without tokens, and that is what the
   // restore would send again: nothing is.
@@ -288,53 +200,91 @@ TEST_F(TrafficMonitorTest, TicksSendOnlyWhatChangedAndRestoreTheTextWithoutToken
 
 TEST_F(TrafficMonitorTest, ComingBackEndsTheAwayUpdatesUntilAnAwayIsSetAgain) {
   updates.onChange = false;  // a capture still in force would send at every tick
-  const Bytes away = Flap(Away(kUtf8, "away: %s")), back = Flap(Away(kUtf8, ""));
-  for (const bool block : {false, true}) {
-    updates.block = block;
-    PassFromClient(away);
-    EXPECT_EQ(Tick().size(), 1u);
-    EXPECT_EQ(PassFromClient(Flap(Im(".b"))), At(Flap(Im(".b")), MakeAwaySNAC("", "")));
-    EXPECT_THAT(Tick(), ElementsAre());
-    // Typed away, then the client's own return, which goes as sent.
-    const Bytes typed = Flap(Im(".a listening to %s"));
-    EXPECT_EQ(PassFromClient(typed),
-              At(typed, MakeAwaySNAC(kAscii, block ? "line one<BR>line two<BR>"
-                                                   : Html("listening to Tune"))));
-    player.snapshot = Playing("Band", "Next");
-    EXPECT_THAT(Tick(),
-                ElementsAre(At(typed, MakeAwaySNAC(kAscii, block ? "line one<BR>line two<BR>"
-                                                                 : Html("listening to Next")))));
-    EXPECT_EQ(PassFromClient(back), back);
-    EXPECT_THAT(Tick(), ElementsAre());
-    EXPECT_EQ(Captures(), nullptr);
-  }
-  EXPECT_THAT(log.Lines(), ElementsAre("4 x Updated Away", "2 x Return [Fake]", "2 x Away [Fake]"));
+  const Bytes back = Flap(Away(kUtf8, "")), typed = Flap(Im(".a listening to %s"));
+  PassFromClient(Flap(Away(kUtf8, "away: %s")));
+  EXPECT_EQ(PassFromClient(Flap(Im(".b"))), At(Flap(Im(".b")), MakeAwaySNAC("", "")));
+  EXPECT_THAT(Tick(), ElementsAre());
+  // Typed away, then the client's own return, which goes as sent.
+  PassFromClient(typed);
+  player.snapshot = Playing("Band", "Next");
+  EXPECT_THAT(Tick(), ElementsAre(At(typed, MakeAwaySNAC(kAscii, Html("listening to Next")))));
+  EXPECT_EQ(PassFromClient(back), back);
+  EXPECT_THAT(Tick(), ElementsAre());
+  EXPECT_EQ(monitor.CapturesOf(1), nullptr);
 }
 
 TEST_F(TrafficMonitorTest, WithoutATrackNoTokenReachesTheServer) {
-  format.block = ":: %a - %s ::\r\nplaying";
-  const Bytes profile = Flap(Profile("<B>%a - %s</B><BR>Hello<br/>%p %t/%x<BR>"));
-  const Bytes away = Flap(Away(kUtf8, "Out<BR>What You Want Replaced"));
-  const Bytes noTrack = At(profile, Profile("<B></B>Hello<br/>"));
-  const Bytes noTrackAway = At(away, MakeAwaySNAC(kAscii, "Out<BR>playing"));
+  format.block = "%a\r\nplaying";
+  const Bytes profile = Flap(Profile("%a<BR>Hi")), bare = At(profile, Profile("Hi"));
+  const Bytes away = Flap(Away(kUtf8, "Out<BR>" + kBlock)),
+              bareAway = At(away, MakeAwaySNAC(kAscii, "Out<BR>playing"));
   player.snapshot = {};  // no player
-  EXPECT_EQ(PassFromClient(profile), noTrack);
-  EXPECT_EQ(PassFromClient(away), noTrackAway);
-  player.snapshot = Playing("", "");  // nothing loaded
-  EXPECT_THAT(Tick(), ElementsAre());
+  EXPECT_EQ(PassFromClient(profile), bare);
+  EXPECT_EQ(PassFromClient(away), bareAway);
   player.snapshot = Playing("Band", "Tune");
   EXPECT_EQ(Tick().size(), 2u);
   player.snapshot.found = false;  // the player vanished between two ticks
-  EXPECT_THAT(Tick(), ElementsAre(noTrack, noTrackAway));
-  // Restored while the player plays: still without tokens.
-  player.snapshot = Playing("Band", "Tune");
-  EXPECT_EQ(Tick().size(), 2u);
-  updates.enabled = false;
-  EXPECT_THAT(Tick(), ElementsAre(noTrack, noTrackAway));
-  // A text with no token goes as the client wrote it.
-  player.snapshot = {};
-  const Bytes plain = Flap(Away(kUtf8, "plain") + TLV(5, "caps"));
-  EXPECT_EQ(PassFromClient(plain), plain);
+  EXPECT_THAT(Tick(), ElementsAre(bare, bareAway));
+}
+
+TEST(InstantMessageText, ReadsTheFirstTextFragmentOfAWholeMessage) {
+  // To "bob", with SNAC flags 0x8000 announcing extra data ahead of the cookie, and two texts.
+  const Bytes texts = Bytes{1, 1, 0, 6, 0, 0, 0, 0} + "hi" + Bytes{1, 1, 0, 5, 0, 0, 0, 0} + "2";
+  Bytes flagged = Flap(
+      Snac(4, 6, Hex("00 02 AB CD 07 07 07 07 07 07 07 07 00 01 03") + "bob" + MakeTLV(2, texts)));
+  flagged[10] = '\x80';
+  EXPECT_EQ(InstantMessageText(flagged), "hi");
+  flagged[16] = '\x7F';  // extra data past the end
+  EXPECT_EQ(InstantMessageText(flagged), std::nullopt);
+  EXPECT_EQ(InstantMessageText(Flap(InstantMessage(Hex("D8 3D 00 41"), "bob", 2))), "\uFFFDA");
+  EXPECT_EQ(InstantMessageText(Flap(InstantMessage(Hex("00 41 00"), "bob", 2))), std::nullopt);
+  EXPECT_EQ(InstantMessageText(Flap(InstantMessage("caf\xE9", "bob", 3))), "caf\xC3\xA9");
+}
+
+TEST(EventLog, FoldsRepeatsOfTheSameTextUpToTenThousandPerLineUntilFull) {
+  EventLog log;
+  for (const char* e : {"A", "B", "A", "bob", "", ""}) log.ListAdd(e);
+  for (int i = 0; i < 20000; ++i) log.ListAdd("C");
+  EXPECT_THAT(log.Lines(),
+              ElementsAre("2 x A", "1 x B", "1 x bob", "2 x ", "10000 x C", "10000 x C "));
+  // A full list says so on its last line, and still counts the texts it holds.
+  for (int i = 0; i < EventLog::kMaxLines; ++i) log.ListAdd("event " + std::to_string(i));
+  EXPECT_EQ(log.Line(EventLog::kMaxLines - 2), "1 x event 32759");
+  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "7 x " + std::string(EventLog::kFullText));
+  for (int i = 0; i < 20000; ++i) log.ListAdd("more");  // saturates, never recurses
+  EXPECT_EQ(log.Line(EventLog::kMaxLines - 1), "10000 x " + std::string(EventLog::kFullText));
+}
+
+TEST(EventLog, ShowsWhatCouldBreakOrSteerALineAsEscapes) {
+  // Escape sequences, a forged line, the C1 controls, the Unicode line separator, a byte that is
+  // no UTF-8; letters beyond ASCII stay.
+  EventLog log;
+  log.ListAdd("Update \x1B]0;t\x07\r\n1 x FAKE\x7F\xC2\x9B\xC2\x85 \xE2\x80\xA8 \xE9t\xC3\xA9");
+  EXPECT_EQ(log.Line(0),
+            "1 x Update \\x1B]0;t\\x07\\x0D\\x0A1 x FAKE\\x7F\\xC2\\x9B\\xC2\\x85 "
+            "\\xE2\\x80\\xA8 \\xE9t\xC3\xA9");
+}
+
+// Logs from inside its callbacks, as a front end reacting to a line might.
+struct ReentrantObserver : EventLogObserver {
+  void LineAdded(int row, const std::string& line) override { React("+", row, line); }
+  void LineChanged(int row, const std::string& line) override { React("~", row, line); }
+  void Cleared() override { seen.push_back("clear"); }
+  void React(const char* kind, int row, const std::string& line) {
+    seen.push_back(kind + std::to_string(row) + " " + line);
+    if (seen.back() == "+0 1 x first") log.ListAdd("nested");
+    if (seen.back() == "~1 2 x nested") log.Clear();
+  }
+  EventLog log;
+  std::vector<std::string> seen;
+};
+
+TEST(EventLog, NestedCallsFromTheObserverLeaveItConsistent) {
+  ReentrantObserver observer;
+  observer.log.SetObserver(&observer);
+  for (const char* e : {"first", "nested", "nested"}) observer.log.ListAdd(e);
+  EXPECT_THAT(observer.seen, ElementsAre("+0 1 x first", "+1 1 x nested", "~1 2 x nested", "clear",
+                                         "+0 1 x nested"));
 }
 
 }  // namespace
