@@ -792,16 +792,20 @@ int main(int argc, char** argv) {
     return std::any_of(std::begin(samples), std::end(samples),
                        [&](auto& relay) { return !relay[key].empty(); });
   };
-  // A row of the three relays' values; `target` is the ratio quorvel / danted must reach (at
+  // One relay's value, or "-" for a relay that did not run the measure.
+  const auto cell = [&](int which, const std::string& key, const char* format, double scale) {
+    return samples[which][key].empty() ? std::string("-") : Fmt(format, m(which, key) / scale);
+  };
+  // A row of the relays' values; `target` is the ratio quorvel / danted must reach (at
   // least when `higher`, at most otherwise), 0 for none.
   const auto row = [&](const std::string& measure, const std::string& key, const char* format,
                        double scale, double target, bool higher) {
     if (!ran(key)) return;
     Row r{measure,
-          Fmt(format, m(0, key) / scale),
-          Fmt(format, m(1, key) / scale),
-          Fmt(format, m(2, key) / scale),
-          Fmt(format, m(kFloor, key) / scale),
+          cell(0, key, format, scale),
+          cell(1, key, format, scale),
+          cell(2, key, format, scale),
+          cell(kFloor, key, format, scale),
           "-",
           "-",
           "-",
@@ -822,10 +826,10 @@ int main(int argc, char** argv) {
                             double limit, const std::string& target, bool below) {
     if (!ran(key)) return;
     Row r{measure,
-          Fmt(format, m(0, key)),
-          Fmt(format, m(1, key)),
-          Fmt(format, m(2, key)),
-          Fmt(format, m(kFloor, key)),
+          cell(0, key, format, 1),
+          cell(1, key, format, 1),
+          cell(2, key, format, 1),
+          cell(kFloor, key, format, 1),
           "-",
           "-",
           target,
