@@ -204,6 +204,17 @@ TEST(Relay, ArrivalsDuringAHandlerWaitForItToFinish) {
             ToHex(Frame(1, 1, 'a') + Frame(2, 1, 'c') + Frame(3, 1, 'b') + Frame(4, 1, 'd')));
 }
 
+TEST(Relay, AClientEndingRightBehindItsRequestHasItsEndPassedOnOnceConnected) {
+  Rig r;
+  r.ClientConnects();
+  r.Client(1).Arrive(Request(80));
+  r.Client(1).PeerCloses();
+  r.Server(1).CompleteConnect();
+  EXPECT_TRUE(r.Server(1).shutDown);
+  r.Server(1).Arrive("reply");  // the other direction goes on
+  EXPECT_EQ(ToHex(r.Client(1).TakeSent()), "00 5A 00 50 C0 00 02 0A " + ToHex("reply"));
+}
+
 TEST(Relay, QueuesAboveTheirLimitOrTheTotalCapPauseTheirFeedersUntilTheyDrain) {
   Rig r;
   const SlotIndex a = r.Relaying(80), b = r.Relaying(80), c = r.Relaying(80);
