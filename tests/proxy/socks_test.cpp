@@ -87,29 +87,23 @@ TEST(SocksRequest, AddressesReadAndWrittenInTheirUsualForm) {
   }
   Bytes unused;
   for (const char* bad : {"", ":::", "1::2::3", "1:2:3:4:5:6:7", "1:2:3:4:5:6:7:8:9",
-                          "12345::", "g::", "1:", "::1.2.3", "1.2.3.4"}) {
+                          "12345::", "g::", "1:", "::1.2.3", "1.2.3.4"})
     EXPECT_FALSE(ParseIPv6(bad, unused)) << bad;
-  }
-  for (const char* bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.4 "}) {
+  for (const char* bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.4 "})
     EXPECT_FALSE(ParseIPv4(bad, unused)) << bad;
-  }
 }
 
 TEST(AddressScope, LoopbackAndLinkLocalAreToldFromTheRest) {
   for (const char* local : {"127.8.9.10", "::1", "::ffff:127.0.0.2", "0.0.0.0", "::", "169.254.1.1",
-                            "fe80::1", "febf::1"}) {
+                            "fe80::1", "febf::1"})
     EXPECT_TRUE(IsHostOrLinkLocalAddress(local)) << local;
-  }
   for (const char* remote :
-       {"192.0.2.10", "2001:db8::1", "fec0::1", "localhost", "169.253.1.1", "128.0.0.1", ""}) {
+       {"192.0.2.10", "2001:db8::1", "fec0::1", "localhost", "169.253.1.1", "128.0.0.1", ""})
     EXPECT_FALSE(IsHostOrLinkLocalAddress(remote)) << remote;
-  }
-  for (const char* loopback : {"127.0.0.1", "::1", "::ffff:127.0.0.1"}) {
+  for (const char* loopback : {"127.0.0.1", "::1", "::ffff:127.0.0.1"})
     EXPECT_TRUE(IsLoopbackAddress(loopback)) << loopback;
-  }
-  for (const char* other : {"0.0.0.0", "192.168.1.2", "localhost"}) {
+  for (const char* other : {"0.0.0.0", "192.168.1.2", "localhost"})
     EXPECT_FALSE(IsLoopbackAddress(other)) << other;
-  }
 }
 
 TEST(RelayHandshake, EachFormConnectsWhereItAsksAndIsGrantedWhereverItIsSplit) {
