@@ -12,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <memory>
@@ -85,12 +86,9 @@ class RawSocket {
   }
   // A client of 127.0.0.1:`port`; connected at once, the kernel takes it.
   static RawSocket To(quint16 port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     return RawSocket(fd);
   }
   RawSocket(RawSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -102,12 +100,11 @@ class RawSocket {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  void Send(const QByteArray& data) {
-    qint64 sent = 0;
+  void Send(std::string_view data) {
+    std::size_t sent = 0;
     Until([&] {
-      const ssize_t n = ::send(fd_, data.constData() + sent,
-                               static_cast<std::size_t>(data.size() - sent), MSG_NOSIGNAL);
-      if (n > 0) sent += n;
+      const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      sent += n > 0 ? static_cast<std::size_t>(n) : 0;
       return sent == data.size() || (n < 0 && errno != EAGAIN);
     });
     EXPECT_EQ(sent, data.size()) << "sending stalled";
@@ -120,20 +117,16 @@ class RawSocket {
     ::close(std::exchange(fd_, -1));
   }
   // `count` bytes, or (count 0) everything until the peer's end; what came within `ms`.
-  QByteArray Read(qint64 count = 0, int ms = kReplyWaitMs) {
-    QByteArray got;
+  std::string Read(std::size_t count = 0, int ms = kReplyWaitMs) {
+    std::string got;
+    char buf[65536];
     Until(
         [&] {
-          char buf[65536];
-          while (count == 0 || got.size() < count) {
-            const qint64 want = count == 0 ? qint64{sizeof buf} : count - got.size();
-            const ssize_t n =
-                ::recv(fd_, buf, std::min(sizeof buf, static_cast<std::size_t>(want)), 0);
-            if (n <= 0) {
-              ended_ = ended_ || n == 0 || errno != EAGAIN;
-              break;
-            }
-            got.append(buf, n);
+          for (ssize_t n = 1; n > 0 && (count == 0 || got.size() < count);) {
+            n = ::recv(fd_, buf, count == 0 ? sizeof buf : std::min(sizeof buf, count - got.size()),
+                       0);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+            ended_ = ended_ || n == 0 || (n < 0 && errno != EAGAIN);
           }
           return count > 0 ? got.size() >= count : ended_;
         },
@@ -157,7 +150,6 @@ class RawListener : public QTcpServer {
   ~RawListener() override {
     for (int fd : taken_) ::close(fd);
   }
-  std::string Host() const { return serverAddress().toString().toStdString(); }
   // The next connection; invalid when none comes within the wait.
   RawSocket Accept() {
     EXPECT_TRUE(Until([&] { return !taken_.empty(); })) << "no connection came";

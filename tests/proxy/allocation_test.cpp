@@ -32,28 +32,23 @@ namespace quorvel {
 namespace {
 
 TEST(RelayAllocations, FramesPassingThroughCostNoHeapAllocation) {
+  Bytes burst;
+  for (std::size_t k = 0; k < 200; ++k) burst += Frame(0, k % 300, 'f');
   for (const bool hostSeesFrames : {true, false}) {
     SCOPED_TRACE(hostSeesFrames ? "raised to the host" : "left to the relay");
-    testing::FakeNetwork net;
-    Relay relay(net);
-    testing::ForwardingHost host(relay, nullptr, hostSeesFrames);
-    relay.SetHost(&host);
-    relay.StartListening(3131);
-    net.ClientConnects();
-    auto& client = static_cast<FakeSocket&>(relay.ClientSocket(1));
-    auto& server = static_cast<FakeSocket&>(relay.ServerSocket(1));
-    client.Arrive(Request(5190));
-    server.CompleteConnect();
-    Bytes burst;
-    for (int k = 0; k < 200; ++k) burst += Frame(0, static_cast<std::size_t>(k % 300), 'f');
-    for (FakeSocket* from : {&client, &server}) {
-      FakeSocket& to = from == &client ? server : client;
-      from->Arrive(burst);  // the first burst sizes the reused buffers
+    Rig r;
+    const SlotIndex i = r.Relaying();
+    testing::ForwardingHost host(r.relay, nullptr, hostSeesFrames);
+    r.relay.SetHost(&host);
+    for (const bool fromClient : {true, false}) {
+      FakeSocket& from = fromClient ? r.Client(i) : r.Server(i);
+      FakeSocket& to = fromClient ? r.Server(i) : r.Client(i);
+      from.Arrive(burst);  // the first burst sizes the reused buffers
       to.TakeSent();
       to.sent.reserve(2 * burst.size());
-      from->ArriveQuietly(burst);
+      from.ArriveQuietly(burst);
       const std::size_t before = allocations;
-      from->Announce();
+      from.Announce();
       EXPECT_EQ(allocations - before, 0u);
       EXPECT_EQ(to.sent.size(), burst.size());
     }

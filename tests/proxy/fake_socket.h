@@ -56,8 +56,7 @@ class FakeSocket : public AsyncSocket {
   void Close() override {
     state_ = SocketState::kClosed;
     inbox_.clear();
-    head_ = 0;
-    pending_ = 0;
+    head_ = pending_ = 0;
     shutDown = false;
   }
 
@@ -150,8 +149,6 @@ class FakeTimer : public AsyncTimer {
     registry_.push_back(this);
   }
   ~FakeTimer() override { std::erase(registry_, this); }
-  FakeTimer(const FakeTimer&) = delete;
-  FakeTimer& operator=(const FakeTimer&) = delete;
   void Start(int milliseconds, std::function<void()> fire) override {
     ms = milliseconds;
     fire_ = std::move(fire);
@@ -181,9 +178,8 @@ class FakeNetwork : public SocketFactory {
   std::unique_ptr<AsyncTimer> MakeTimer() override { return std::make_unique<FakeTimer>(timers); }
   // Fires every running timer.
   void FireTimers() {
-    const std::vector<FakeTimer*> now = timers;
-    for (FakeTimer* t : now) {
-      if (std::find(timers.begin(), timers.end(), t) != timers.end()) t->Fire();
+    for (FakeTimer* t : std::vector(timers)) {  // a timer that fires may end others
+      if (std::ranges::find(timers, t) != timers.end()) t->Fire();
     }
   }
   std::vector<FakeTimer*> timers;           // every timer that exists

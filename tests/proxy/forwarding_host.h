@@ -22,12 +22,8 @@ class ForwardingHost : public RelayHost {
   bool WantsFrameFromServer(BytesView) const override { return wantsTraffic_; }
   bool WantsBytes() const override { return wantsTraffic_; }
 
-  void FrameFromClient(SlotIndex slot, Bytes& frame) override {
-    relay_.SendFrame(Toward::kServer, slot, frame);
-  }
-  void FrameFromServer(SlotIndex slot, Bytes& frame) override {
-    relay_.SendFrame(Toward::kClient, slot, frame);
-  }
+  void FrameFromClient(SlotIndex i, Bytes& f) override { relay_.SendFrame(Toward::kServer, i, f); }
+  void FrameFromServer(SlotIndex i, Bytes& f) override { relay_.SendFrame(Toward::kClient, i, f); }
   void BytesFromClient(SlotIndex slot, std::uint16_t /*port*/, Bytes& data) override {
     relay_.SendBytes(Toward::kServer, slot, data);
   }

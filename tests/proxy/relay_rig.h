@@ -1,9 +1,10 @@
 #pragma once
-// A relay on the fake network whose host records every event as a line and relays like the
-// forwarding host; the requests and frames the tests send.
+// A relay on the fake network whose host relays like the forwarding host and records every event
+// as a line; the requests and frames the tests send.
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fake_socket.h"
@@ -28,9 +29,9 @@ inline Bytes Frame(int seq, std::size_t size, char fill = 'x') {
   return Hex("2A 02") + IntToWord(seq) + WordLenString(Bytes(size, fill));
 }
 
-// A relay listening on the fake network. As its host it relays frames and chunks like the
-// forwarding host, then records each as a line ("FrameFromClient 1: 2A 02 ...") and calls `hook`;
-// the relay's own events are recorded as the event log shows them.
+// A relay listening on the fake network. As its host it sends each frame and chunk back on its way
+// (frames renumbered), then records it as a line ("FrameFromClient 1: 2A 02 ...", as it came) and
+// calls `hook`; the relay's own events are recorded as the event log shows them.
 struct Rig : RelayHost {
   Rig() { relay.StartListening(3131); }
   FakeSocket& Client(SlotIndex i) { return static_cast<FakeSocket&>(relay.ClientSocket(i)); }
@@ -58,32 +59,29 @@ struct Rig : RelayHost {
   bool WantsFrameFromClient(BytesView frame) const override { return !wants || wants(frame); }
   bool WantsFrameFromServer(BytesView frame) const override { return !wants || wants(frame); }
   bool WantsBytes() const override { return !wants; }
-  void FrameFromClient(int i, Bytes& d) override {
-    Log(Line("FrameFromClient", i, d), [&] { forward.FrameFromClient(i, d); });
-  }
-  void FrameFromServer(int i, Bytes& d) override {
-    Log(Line("FrameFromServer", i, d), [&] { forward.FrameFromServer(i, d); });
-  }
+  void FrameFromClient(int i, Bytes& d) override { Raise("FrameFromClient", i, d); }
+  void FrameFromServer(int i, Bytes& d) override { Raise("FrameFromServer", i, d); }
   void BytesFromClient(int i, std::uint16_t p, Bytes& d) override {
-    Log(Line("BytesFromClient", i, d, p), [&] { forward.BytesFromClient(i, p, d); });
+    Raise("BytesFromClient", i, d, p);
   }
   void BytesFromServer(int i, std::uint16_t p, Bytes& d) override {
-    Log(Line("BytesFromServer", i, d, p), [&] { forward.BytesFromServer(i, p, d); });
+    Raise("BytesFromServer", i, d, p);
   }
   void RelayEvent(int i, const std::string& text) override { Log(RelayEventLine(i, text)); }
-  static std::string Line(const char* name, int i, BytesView d, std::uint16_t port = 0) {
-    return name + (" " + std::to_string(i)) + (port ? " port " + std::to_string(port) : "") + ": " +
-           ToHex(d);
+  void Raise(std::string_view name, int i, Bytes& d, std::uint16_t port = 0) {
+    const std::string line = std::string(name) + ' ' + std::to_string(i) +
+                             (port ? " port " + std::to_string(port) : "") + ": " + ToHex(d);
+    const Toward toward = name.ends_with("Client") ? Toward::kServer : Toward::kClient;
+    name.starts_with("Frame") ? relay.SendFrame(toward, i, d) : relay.SendBytes(toward, i, d);
+    Log(line);
   }
-  void Log(const std::string& line, const std::function<void()>& pass = nullptr) {
-    if (pass) pass();
+  void Log(const std::string& line) {
     events.push_back(line);
     if (hook) hook(line);
   }
 
   testing::FakeNetwork net;
   Relay relay{net, this};
-  testing::ForwardingHost forward{relay, nullptr};
   Lines events;
   std::function<void(const std::string&)> hook;
   std::function<bool(BytesView)> wants;  // unset: every frame and chunk is raised

@@ -14,8 +14,7 @@
 namespace quorvel {
 namespace {
 
-using testing::Hex;
-using testing::ToHex;
+using namespace testing;
 
 TEST(HexToBytes, ReadsEitherCaseAndShortFormsAndRefusesAnythingButSingleSpacedBytes) {
   EXPECT_EQ(HexToBytes("ff Fe 0 a 00FF"), Bytes("\xFF\xFE\x00\x0A\xFF", 5));
@@ -24,7 +23,7 @@ TEST(HexToBytes, ReadsEitherCaseAndShortFormsAndRefusesAnythingButSingleSpacedBy
   }
 }
 
-TEST(Word, EncodesBigEndianAndRefusesWhatDoesNotFit) {
+TEST(Word, EncodesBigEndianAndRefusesWhatDoesNotFitAlsoInLengthPrefixes) {
   for (const auto& [value, hex] :
        {std::pair{0, "00 00"}, std::pair{255, "00 FF"}, std::pair{256, "01 00"},
         std::pair{5190, "14 46"}, std::pair{65535, "FF FF"}}) {
@@ -36,9 +35,7 @@ TEST(Word, EncodesBigEndianAndRefusesWhatDoesNotFit) {
   EXPECT_EQ(WordToInt(Hex("80 01")), 32769);
   EXPECT_EQ(WordToInt(Hex("FF")), 0);
   EXPECT_EQ(WordToInt(Hex("01 02 03")), 0);
-}
-
-TEST(Word, LengthPrefixedStrings) {
+  // Length-prefixed strings.
   EXPECT_EQ(ToHex(WordLenString(Hex("61 62 63"))), "00 03 61 62 63");
   EXPECT_EQ(WordLenString(Bytes(65535, 'x')).substr(0, 2), Hex("FF FF"));
   EXPECT_THROW(WordLenString(Bytes(65536, 'x')), Error);
@@ -48,7 +45,7 @@ TEST(Word, LengthPrefixedStrings) {
   EXPECT_EQ(ByteLenString(""), "");
 }
 
-TEST(FindTLV, FindsTheFirstValueOfAType) {
+TEST(TLV, FindsTheFirstValueOfATypeAndWritesTypeLengthAndValue) {
   const struct {
     std::int32_t type;
     const char* chain;
@@ -69,9 +66,7 @@ TEST(FindTLV, FindsTheFirstValueOfAType) {
     EXPECT_EQ(FindTLV(c.type, Hex(c.chain)), c.expected) << c.type << " in " << c.chain;
   }
   EXPECT_EQ(LocateTLV(4, Hex("00 01 00 02 41 42 00 04 00 01 43"))->offset, 6U);
-}
-
-TEST(MakeTLV, WritesTypeLengthAndValue) {
+  // The TLVs written.
   EXPECT_EQ(ToHex(MakeTLV(2, "hi")), "00 02 00 02 68 69");
   EXPECT_EQ(MakeTLV(2, Bytes(65535, 'x')).size(), 65539U);
   EXPECT_THROW(MakeTLV(2, Bytes(65536, 'x')), Error);
@@ -79,15 +74,13 @@ TEST(MakeTLV, WritesTypeLengthAndValue) {
   EXPECT_THROW(MakeTLV(-1, "x"), Error);
 }
 
-TEST(Snac, KeyFromTheLowBytesOfFamilyAndSubtypeAndDataFromTheSeventeenthByte) {
+TEST(Snac, KeyFromTheLowBytesOfFamilyAndSubtypeDataFromTheSeventeenthByteAndAway) {
   EXPECT_FALSE(SnacKey(Hex("2A 02 00 00 00 00 00 03 00")));  // 9 bytes: no key
   EXPECT_EQ(SnacKey(Hex("2A 02 00 00 00 04 00 02 00 04")), kSnacSetUserInfo);
   EXPECT_EQ(SnacKey(Hex("2A 05 12 34 00 00 FF 03 EE 0B")), kSnacBuddyOnline);  // high bytes ignored
   EXPECT_EQ(SnacData(Hex("2A 02 00 01 00 0B 00 03 00 0B 00 00 00 00 00 00 05 61")), Hex("05 61"));
   EXPECT_EQ(SnacData(Hex("2A 02 00 01")), "");
-}
-
-TEST(MakeAwaySNAC, ClearsWithEmptyTlvsAndSetsMimeThenText) {
+  // The away SNAC clears with empty TLVs, and sets the MIME type then the text.
   EXPECT_EQ(ToHex(MakeAwaySNAC("", "")), "00 02 00 04 00 00 00 00 00 04 00 03 00 00 00 04 00 00");
   const Bytes snac = MakeAwaySNAC(kAwayMimeUsAscii, "hi");
   EXPECT_EQ(snac, Hex("00 02 00 04 00 00 00 00 00 04 00 03 00 1F") + Bytes(kAwayMimeUsAscii) +
