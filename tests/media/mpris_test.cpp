@@ -5,7 +5,6 @@
 #include <qtestsupport_core.h>
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -121,13 +120,13 @@ TEST_F(MprisTest, ReadsThePlayingPlayerFirstOrTheOneNamedOrChosen) {
   auto any = Player();
   EXPECT_EQ(Found(any->Query()), "Rós, Guest|Hoppípolla 1 65500/3725");
   EXPECT_EQ(Found(Player("omega")->Query()), "A| 3 0/0");
-  EXPECT_EQ(Found(Player("gamma")->Query()), "no track 0 0/0");  // an instance of it
   // A choice given counts at once; the command line's player overrides it, ignore list included.
   any->SetChoice({"omega", {}});
   EXPECT_EQ(Found(any->Query()), "A| 3 0/0");
   any->SetChoice({"", {"beta", "gamma", "omega"}});
   EXPECT_EQ(Found(any->Query()), "not found");
   EXPECT_THAT(any->Describe(), ::testing::StartsWith("MPRIS: only ignored players on the bus"));
+  // An instance of the player named, read although ignored and not the one preferred.
   EXPECT_EQ(Found(Player("gamma", 1000, {"omega", {"gamma"}})->Query()), "no track 0 0/0");
   auto absent = Player("absent", 1000, {"omega", {}});
   EXPECT_EQ(Found(absent->Query()), "not found");
@@ -147,15 +146,14 @@ TEST_F(MprisTest, BrokenPlayersNeitherCrashNorHoldTheQueryUp) {
   auto c = Start("a3", {.silent = true});
   auto d = Start("a4", {.leaves = true});
   auto good = Start("zz", {"Stopped", {"Band"}, "Tune"});
-  QElapsedTimer timer;
-  timer.start();
+  const QDeadlineTimer deadline(8000);
   EXPECT_EQ(Found(Player("a2", 500)->Query()), "no track -1 0/0");
   EXPECT_EQ(Found(Player("a1", 500)->Query()), "not found");
   EXPECT_EQ(Found(Player("a4", 500)->Query()), "not found");  // gone by now
   auto player = Player({}, 500, {"", {"a2"}});
   EXPECT_EQ(Found(player->Query()), "Band|Tune 0 0/0");
   EXPECT_EQ(player->ListPlayers().players.size(), 4u);  // a4 has left
-  EXPECT_LT(timer.elapsed(), 8000);
+  EXPECT_FALSE(deadline.hasExpired());
 }
 
 TEST_F(MprisTest, TellsOfPlayersComingAndGoingAndOfChangesThatCanChangeWhatIsRead) {
@@ -218,22 +216,17 @@ TEST_F(MprisTest, CommandLineSaysWhatPlaysAndWhichPlayersThereAre) {
 }
 
 // A real player: Debian's mpv with its MPRIS plugin, paused, without sound or picture, on the
-// test's bus, with a file that has no tags: a WAV file of silence (PCM, mono, 8 kHz, 16 bits).
+// test's bus, with a file that has no tags: raw silence.
 TEST_F(MprisTest, RealPlayerShowsAnUntaggedFileByItsName) {
   const QString plugin = "/etc/mpv/scripts/mpris.so";  // where Debian's mpv-mpris puts it
   if (QStandardPaths::findExecutable("mpv").isEmpty() || !QFile::exists(plugin)) GTEST_SKIP();
   const QTemporaryDir dir;
-  const QString song = dir.filePath("Some Artist - Some Song.wav");
-  std::ofstream(song.toStdString(), std::ios::binary)
-      << std::string(
-             "RIFF\x24\xFA\0\0WAVEfmt "
-             "\x10\0\0\0\1\0\1\0\x40\x1F\0\0\x80\x3E\0\0\2\0\x10\0data\0\xFA\0\0",
-             44)
-      << std::string(64000, '\0');
+  const QString song = dir.filePath("Some Artist - Some Song.raw");
+  std::ofstream(song.toStdString(), std::ios::binary) << std::string(64000, '\0');
   qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->Address().toUtf8());  // passed on to mpv
   QProcess mpv;                                                   // killed on destruction
-  mpv.start("mpv",
-            {"--no-config", "--script=" + plugin, "--no-video", "--ao=null", "--pause", song});
+  mpv.start("mpv", {"--no-config", "--script=" + plugin, "--no-video", "--ao=null", "--pause",
+                    "--demuxer=rawaudio", song});
   // Asked again until mpv has joined the bus and loaded the file, for 10 seconds at most.
   const std::string expected =
       "0 Player: MPRIS: mpv (org.mpris.MediaPlayer2.mpv)\nSome Artist|Some Song\n";

@@ -7,22 +7,20 @@
 
 namespace quorvel::testing {
 
-class PrivateBus {
- public:
+struct PrivateBus {
   PrivateBus() {
-    daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-    for (int i = 0; i < 100 && !daemon_.canReadLine(); ++i) daemon_.waitForReadyRead(100);
-    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+    for (int i = 0; i < 100 && !daemon.canReadLine(); ++i) daemon.waitForReadyRead(100);
+    address = QString::fromUtf8(daemon.readLine()).trimmed();
   }
   ~PrivateBus() {
-    daemon_.kill();
-    daemon_.waitForFinished(10000);
+    daemon.kill();
+    daemon.waitForFinished(10000);
   }
-  const QString& Address() const { return address_; }  // empty when the daemon did not start
+  const QString& Address() const { return address; }  // empty when the daemon did not start
 
- private:
-  QProcess daemon_;
-  QString address_;
+  QProcess daemon;
+  QString address;
 };
 
 }  // namespace quorvel::testing

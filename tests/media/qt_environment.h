@@ -8,20 +8,14 @@
 
 namespace quorvel::testing {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance() == nullptr) {
-      app_ = std::make_unique<QCoreApplication>(argc_, argv_);
-    }
-  }
-  void TearDown() override { app_.reset(); }
+struct QtEnvironment : ::testing::Environment {
+  void SetUp() override { app = std::make_unique<QCoreApplication>(argc, argv); }
+  void TearDown() override { app.reset(); }
 
- private:
-  int argc_ = 1;
-  char name_[11] = "media_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QCoreApplication> app_;
+  int argc = 1;
+  char name[11] = "media_test";
+  char* argv[2] = {name, nullptr};
+  std::unique_ptr<QCoreApplication> app;
 };
 
 }  // namespace quorvel::testing

@@ -22,7 +22,7 @@ struct TestPlayerState {
   QString title = {};
   qint64 positionUs = 0, lengthUs = 0;
   bool silent = false;
-  QString album = {}, url = {}, identity = {};
+  QString album = {}, identity = {};
   QVariant reply = {};  // when valid, sent instead of the player's properties (wrong types)
   bool leaves = false;  // leaves the bus instead of answering
 };
@@ -85,7 +85,6 @@ class ThreadedTestPlayer : public QDBusVirtualObject {
     const QVariantMap metadata{{"xesam:artist", state_.artists},
                                {"xesam:title", state_.title},
                                {"xesam:album", state_.album},
-                               {"xesam:url", state_.url},
                                {"mpris:length", state_.lengthUs}};
     const QVariantMap properties{
         {"PlaybackStatus", state_.status}, {"Position", state_.positionUs}, {"Metadata", metadata}};

@@ -46,12 +46,10 @@ inline PlayerSnapshot Playing(const std::string& artist, const std::string& song
   return {true, Track{artist, song}, kPlayPlaying};
 }
 
-struct SwitchablePlayer : MediaPlayer {
+// A player whose snapshot the test sets.
+struct SwitchablePlayer : FakePlayer {
   PlayerSnapshot Query() override { return snapshot; }
-  std::string Describe() const override { return "fake"; }
-  void Watch(PlayerWatch w) override { watch = std::move(w); }
   PlayerSnapshot snapshot = Playing("Band", "Tune");
-  PlayerWatch watch;  // what the program asked to be told
 };
 
 struct PlainUpdates : UpdateSettings {
