@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -29,9 +28,7 @@
 namespace quorvel::testing {
 namespace {
 
-using ::testing::AllOf;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 class Headless : public ::testing::Test {
  protected:
@@ -56,11 +53,8 @@ TEST_F(Headless, RefusesBadOptionsAndSettingsFilesThatAreNoFilesAtOnce) {
   };
   for (const auto& [arguments, says] : rows) {
     SCOPED_TRACE(arguments.join(' ').toStdString());
-    QElapsedTimer took;
-    took.start();
     RunningProgram quorvel(arguments);
-    EXPECT_EQ(quorvel.Finish(), 1);
-    EXPECT_LT(took.elapsed(), 5000);  // at once: no wait for a FIFO's writer
+    EXPECT_EQ(quorvel.Finish(), 1);  // not -1: a wait for a FIFO's writer would never end
     EXPECT_THAT(quorvel.err, HasSubstr(says));
   }
 }
@@ -73,10 +67,9 @@ TEST_F(Headless, PortInUseFailsSavingNothingAndSigtermEndsSavingTheSettingsOrSay
   EXPECT_FALSE(QFile::exists(prefs_));
   // Standard error names the port and how to listen on another.
   EXPECT_THAT(refused.err,
-              AllOf(HasSubstr("quorvel: cannot listen on 127.0.0.1:" + port.toStdString() + ": "),
-                    HasSubstr("--port N"), HasSubstr("[prefs] of " + prefs_.toStdString())));
-  EXPECT_THAT(refused.process.readAllStandardOutput().toStdString(),
-              StartsWith("1 x Socket (0): Start Listen Failure: "));
+              ::testing::AllOf(
+                  HasSubstr("quorvel: cannot listen on 127.0.0.1:" + port.toStdString() + ": "),
+                  HasSubstr("--port N"), HasSubstr("[prefs] of " + prefs_.toStdString())));
 
   // A file of the original program (port 4000) stays byte-identical: this run's --port is not
   // saved, nor any key that such files lack.
@@ -124,18 +117,14 @@ TEST_F(Headless, SecondStartWithTheSameSettingsSaysWhereTheFirstListensAndEnds) 
 }
 
 // Listening on every interface is tried in a network namespace of its own, which no other
-// machine reaches; where one cannot be made, the test is skipped.
+// machine reaches; where unshare cannot make one, the test is skipped.
 TEST_F(Headless, ListeningBeyondLoopbackIsWarnedOfOnStandardErrorAndInTheEventLog) {
-  QProcess probe;
-  probe.start(QStringLiteral("unshare"), {"--net", "--map-root-user", "true"});
-  if (!probe.waitForFinished(kProgramWaitMs) || probe.exitCode() != 0) {
-    GTEST_SKIP() << "no network namespace: " << probe.readAllStandardError().toStdString();
-  }
   ASSERT_TRUE(WriteBytes(prefs_, "[prefs]\r\nbind=0.0.0.0\r\n"));
   RunningProgram quorvel(
       QStringList{"--net", "--map-root-user", QUORVEL_BINARY} + HeadlessArgs(prefs_),
       QStringLiteral("unshare"));
   const int port = quorvel.ListeningPort();
+  if (port == 0 && quorvel.err.starts_with("unshare")) GTEST_SKIP() << quorvel.err;
   ASSERT_NE(port, 0) << quorvel.err;
   const std::string warning = "Warning: listening on 0.0.0.0:" + std::to_string(port) +
                               ", not only on this machine: other machines can use this proxy\n";
@@ -233,7 +222,7 @@ TEST_F(Headless, InstalledProgramKeepsTheSettingsInTheUsersConfigurationFolder) 
   ASSERT_NE(quorvel.ListeningPort(), 0) << quorvel.err;
   EXPECT_EQ(quorvel.Terminate(), 0) << quorvel.err;
   EXPECT_THAT(ReadBytes(home + QStringLiteral("/.config/quorvel/prefs.ini")),
-              StartsWith("[KAVO]\r\n"));
+              ::testing::StartsWith("[KAVO]\r\n"));
 }
 
 }  // namespace
