@@ -15,10 +15,6 @@
 namespace quorvel {
 namespace {
 
-using ::testing::Each;
-using ::testing::HasSubstr;
-using ::testing::SizeIs;
-
 // Setting one key in a file: what the file holds before, the key and its value, and what the file
 // holds after; every stored value reads back as it was set.
 struct SetCase {
@@ -93,17 +89,6 @@ TEST(StoredText, ReadsUtf8OrWindows1252AndKeepsTheBytesOfUnchangedText) {
   EXPECT_EQ(BytesForStoring(TextForEditing("ab\xC3"), "ab\xC3"), "ab\xC3");
 }
 
-// Every row's default loads as it is written and is what new Preferences hold.
-TEST(SettingTable, EveryDefaultLoadsAsWritten) {
-  const Preferences defaults;
-  for (const Setting& setting : SettingTable()) {
-    SCOPED_TRACE(setting.key);
-    Preferences prefs;
-    EXPECT_EQ(ApplySettingText(prefs, setting, Bytes(setting.defaultText)), std::nullopt);
-    EXPECT_EQ(SettingText(defaults, setting), setting.defaultText);
-  }
-}
-
 // A hand-edited file: the key read, the text that key then saves, and part of the one warning
 // about it, if any.
 struct EditCase {
@@ -144,8 +129,8 @@ TEST(SettingTable, HandEditedValueLoadsOrIsRefusedWithOneWarning) {
     const auto row = std::ranges::find(SettingTable(), std::string_view(c.key), &Setting::key);
     ASSERT_NE(row, SettingTable().end());
     EXPECT_EQ(SettingText(prefs, *row), c.loaded);
-    EXPECT_THAT(warnings, SizeIs(*c.warning == '\0' ? 0 : 1));
-    EXPECT_THAT(warnings, Each(HasSubstr(c.warning)));
+    EXPECT_THAT(warnings, ::testing::SizeIs(*c.warning == '\0' ? 0 : 1));
+    EXPECT_THAT(warnings, ::testing::Each(::testing::HasSubstr(c.warning)));
   }
 }
 
