@@ -1,8 +1,6 @@
 #pragma once
 // Runs the quorvel program as a child process and waits for what it says, every wait bounded.
 
-#include <gtest/gtest.h>
-
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
@@ -14,7 +12,7 @@ namespace quorvel::testing {
 
 inline constexpr int kProgramWaitMs = 10000;
 
-// A running `quorvel` whose standard error is collected as it comes.
+// A running `quorvel` whose standard error is collected as it comes; killed if still running.
 struct RunningProgram {
   explicit RunningProgram(
       const QStringList& arguments, const QString& program = QUORVEL_BINARY,
@@ -24,31 +22,22 @@ struct RunningProgram {
     process.start(program, arguments);
   }
   ~RunningProgram() {
-    if (process.state() != QProcess::NotRunning) {
-      process.kill();
-      process.waitForFinished(kProgramWaitMs);
-    }
+    process.kill();  // nothing to kill once it has ended
+    Finish();
   }
 
-  // Waits until standard error holds `text`, or the program ends, or the time is up.
-  bool SaysOnStderr(const std::string& text, int ms = kProgramWaitMs) {
-    QDeadlineTimer deadline(ms);
-    while (err.find(text) == std::string::npos && !deadline.hasExpired()) {
-      if (!process.waitForReadyRead(
-              static_cast<int>(std::min<qint64>(deadline.remainingTime(), 200))) &&
-          process.state() == QProcess::NotRunning) {
-        break;
-      }
+  // The port of "Listening on address:port" once standard error says it, or 0 when the program
+  // ends or the time is up first.
+  int ListeningPort() {
+    const QDeadlineTimer deadline(kProgramWaitMs);
+    const std::string said = "Listening on ";
+    const auto line = [&] { return err.find('\n', err.find(said)) != std::string::npos; };
+    while (!line() && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+      process.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 200)));
       err += process.readAllStandardError().toStdString();
     }
     err += process.readAllStandardError().toStdString();
-    return err.find(text) != std::string::npos;
-  }
-  // The port of "Listening on address:port", or 0.
-  int ListeningPort() {
-    if (!SaysOnStderr("Listening on ") || !SaysOnStderr("\n")) return 0;
-    const std::size_t at = err.find("Listening on ");
-    return std::stoi(err.substr(err.find(':', at + 13) + 1));
+    return line() ? std::stoi(err.substr(err.find(':', err.find(said)) + 1)) : 0;
   }
   // Sends SIGTERM and waits for the end; the exit status, or -1 when it did not end normally.
   int Terminate() {

@@ -1,27 +1,29 @@
-// prefs.ini on disk: where it lives, what a load reads and a save writes, and files that must be
-// refused or left whole.
-#include "settings/prefs_store.h"
-
+// The files the settings live in: prefs.ini (where it lives, what a load reads and a save
+// writes, files that must be refused or left whole) and the autostart entry, written and removed
+// under a temporary configuration folder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <optional>
 #include <string>
 #include <tuple>
 
+#include "settings/autostart_entry.h"
 #include "settings/ini_file.h"
 #include "settings/original_prefs.h"
 #include "settings/prefs_location.h"
+#include "settings/prefs_store.h"
 #include "settings/test_files.h"
 
-namespace quorvel {
+namespace quorvel::testing {
 namespace {
 
 using ::testing::AllOf;
@@ -29,9 +31,6 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-using quorvel::testing::kOriginalPrefs;
-using quorvel::testing::ReadBytes;
 
 class PrefsTest : public ::testing::Test {
  protected:
@@ -82,9 +81,6 @@ TEST_F(PrefsTest, OriginalFileLoadsAndIsWrittenBackUnchanged) {
   Bytes expected = kOriginalPrefs + "bind=127.0.0.1\r\nsendOnChange=False\r\nautostart=True\r\n";
   expected.insert(expected.find("[prefs]"), "album=%L\r\n");
   EXPECT_EQ(ReadBytes(store.Path()), expected);
-  const Preferences again = store.Load();
-  EXPECT_EQ(std::tie(again.Field(MediaField::kAlbum).token, again.autostart, again.sendOnChange),
-            std::make_tuple("%L", true, false));
 }
 
 TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
@@ -114,10 +110,9 @@ TEST_F(PrefsTest, FileFromNothingHoldsEveryKeyInSaveOrderAndReadsBack) {
           "[prefs]\r\nport=3131\r\nminimize=1\r\n");
   const Preferences p = store.Load();
   EXPECT_EQ(p.block, "a\r\nb<br>c\r\nd\r\ne\r\nf\r\n[prefs]\r\nport=1\r\n" + tail);
-  EXPECT_EQ(
-      std::make_tuple(p.Field(MediaField::kSong).pad, p.Field(MediaField::kTotalTime).caseIndex,
-                      p.IntervalMs(), p.awayUsesOwnMessage, p.enabled, p.port),
-      std::make_tuple(" ", -1, 0, false, 0, "3131"));
+  EXPECT_EQ(std::make_tuple(p.Field(MediaField::kSong).pad,
+                            p.Field(MediaField::kTotalTime).caseIndex, p.IntervalMs()),
+            std::make_tuple(" ", -1, 0));
   // A folder that cannot be made (not even by the superuser): the save is said to have failed.
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(PrefsStore(QStringLiteral("/proc/quorvel-none/prefs.ini")).Save(p));
@@ -157,7 +152,7 @@ TEST_F(PrefsTest, BesideTheProgramOnlyWhenAWritableFileIsThereElseTheConfigFolde
   EXPECT_EQ(where(), (mine + '|').toStdString());
   EXPECT_TRUE(QDir(program).entryList(QDir::Files | QDir::Hidden).isEmpty());  // probe removed
   // A portable copy: its own file beside it.
-  ASSERT_TRUE(testing::WriteBytes(beside, ""));
+  ASSERT_TRUE(WriteBytes(beside, ""));
   EXPECT_EQ(where(), (beside + '|').toStdString());
   // A file there that cannot be written gives the starting values of a file of one's own.
   ASSERT_TRUE(QFile::setPermissions(beside, QFileDevice::ReadOwner | QFileDevice::ReadOther));
@@ -190,12 +185,10 @@ TEST_F(PrefsTest, UnusableFileIsRefusedAtOnceNamingThePathAndNeverReplaced) {
   ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(kMaxIniFileBytes + 1));
   const QString unreadable = File("unreadable", "[prefs]\nport=4000\n"), plain = File("plain", "x");
   ASSERT_TRUE(QFile::setPermissions(unreadable, {}));
-  const struct {
-    QString path;
-    const char* says;
-  } rows[] = {{d + "/fifo", "is a FIFO"},     {d + "/zero", "is a device"},
-              {d + "/sub", "is a folder"},    {d + "/huge", "larger than 16 MiB"},
-              {unreadable, "cannot be read"}, {plain + "/prefs.ini", "cannot be read"}};
+  const std::pair<QString, const char*> rows[] = {
+      {d + "/fifo", "is a FIFO"},     {d + "/zero", "is a device"},
+      {d + "/sub", "is a folder"},    {d + "/huge", "larger than 16 MiB"},
+      {unreadable, "cannot be read"}, {plain + "/prefs.ini", "cannot be read"}};
   for (const auto& [path, says] : rows) {
     SCOPED_TRACE(path.toStdString());
     if (path == unreadable && QFile(path).open(QIODevice::ReadOnly)) continue;  // the superuser
@@ -219,16 +212,89 @@ TEST_F(PrefsTest, UnusableFileIsRefusedAtOnceNamingThePathAndNeverReplaced) {
 
 TEST_F(PrefsTest, CrashDuringSaveLeavesTheOldFileWhole) {
   const QString path = File("prefs.ini", "[KAVO]\r\nact=1\r\n");
-  const pid_t child = fork();
-  if (child == 0) {
-    WriteFileAtomically(path, Bytes(100000, 'x'), nullptr, [] { _exit(42); });
-    _exit(1);  // not reached when the hook runs
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << status;
+  // The hook ends a child process in the middle of the write.
+  EXPECT_EXIT(WriteFileAtomically(path, Bytes(100000, 'x'), nullptr, [] { _exit(42); }),
+              ::testing::ExitedWithCode(42), "");
   EXPECT_EQ(ReadBytes(path), "[KAVO]\r\nact=1\r\n");
 }
 
+// What desktop-file-validate says against the entry: empty when it accepts it or is not there.
+std::string ValidatorComplaints() {
+  const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+  if (validator.isEmpty()) return {};
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(validator, {AutostartEntryPath()});
+  if (!process.waitForFinished(10000)) return "desktop-file-validate hung";
+  const std::string output = process.readAll().toStdString();
+  return process.exitCode() == 0 && output.find("error") == output.npos ? "" : output;
+}
+
+class AutostartTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir_;
+  const QString config_ = dir_.filePath(QStringLiteral("config"));
+  ScopedEnvironment configHome_{"XDG_CONFIG_HOME", config_};
+  QString error_;
+};
+
+// The Exec value is the path as one argument in double quotes, '"', '`', '$' and '\' escaped by
+// a backslash and '%' doubled, then every backslash doubled for the key's own string escapes.
+TEST_F(AutostartTest, AnyAbsolutePathIsQuotedToReadBackAsItselfAndOthersAreRefused) {
+  const std::pair<const char*, const char*> quoted[] = {
+      {R"(/home/a b/$HOME/quorvel)", R"("/home/a b/\\$HOME/quorvel")"},
+      {R"(/x/\y\\z)", R"("/x/\\\\y\\\\\\\\z")"},
+      {R"(/q"uote/`tick`)", R"("/q\\"uote/\\`tick\\`")"},
+      {"/100%/%u/%%", R"("/100%%/%%u/%%%%")"},
+      {"/semi;colon/(paren)/*?#~|&<>'", R"("/semi;colon/(paren)/*?#~|&<>'")"},
+      {"/ünï/cödé", R"("/ünï/cödé")"}};
+  for (const auto& [path, exec] : quoted) {
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(WriteAutostart(true, QString::fromUtf8(path), &error_)) << error_.toStdString();
+    EXPECT_NE(ReadBytes(AutostartEntryPath()).find("\nExec=" + std::string(exec) + "\n"),
+              Bytes::npos)
+        << ReadBytes(AutostartEntryPath());
+    EXPECT_EQ(ValidatorComplaints(), "");
+  }
+  // A path the key cannot name: the entry is left as it was.
+  const Bytes before = ReadBytes(AutostartEntryPath());
+  for (const char* path : {"quorvel", "bin/quorvel", "", "/a\nb", "/a\tb", "/a=b"}) {
+    EXPECT_FALSE(WriteAutostart(true, QString::fromUtf8(path), &error_)) << path;
+    EXPECT_TRUE(error_.contains(QStringLiteral("cannot be written"))) << error_.toStdString();
+  }
+  EXPECT_EQ(ReadBytes(AutostartEntryPath()), before);
+
+  // Where the desktop looks, the whole entry replaced; then removed, twice.
+  const QString entry = config_ + "/autostart/org.quorvel.Quorvel.desktop";
+  EXPECT_EQ(AutostartEntryPath(), entry);
+  ASSERT_TRUE(WriteAutostart(true, QStringLiteral("/usr/bin/quorvel"), &error_));
+  EXPECT_EQ(ReadBytes(entry),
+            "[Desktop Entry]\nType=Application\nName=Quorvel\nExec=\"/usr/bin/quorvel\"\n"
+            "Icon=org.quorvel.Quorvel\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+  EXPECT_EQ(ValidatorComplaints(), "");
+  EXPECT_TRUE(WriteAutostart(false, {}, &error_));
+  EXPECT_FALSE(QFile::exists(entry));
+  EXPECT_TRUE(WriteAutostart(false, {}, &error_)) << "an entry already gone counts as removed";
+}
+
+TEST_F(AutostartTest, FailuresAreReportedNotHidden) {
+  // A plain file where the autostart folder should be: nothing can be created in it.
+  ASSERT_TRUE(QDir().mkpath(config_) && WriteBytes(config_ + "/autostart", ""));
+  EXPECT_FALSE(WriteAutostart(true, QStringLiteral("/usr/bin/quorvel"), &error_));
+  EXPECT_TRUE(error_.startsWith(QStringLiteral("Cannot create the folder")))
+      << error_.toStdString();
+  EXPECT_TRUE(WriteAutostart(false, {}, &error_)) << "no entry there to remove";
+  ASSERT_TRUE(QFile::remove(config_ + "/autostart"));
+
+  // A folder (not empty) where the entry should be: neither written over nor removed, whoever
+  // runs the test.
+  ASSERT_TRUE(QDir().mkpath(AutostartEntryPath() + QStringLiteral("/inside")));
+  EXPECT_FALSE(WriteAutostart(true, QStringLiteral("/usr/bin/quorvel"), &error_));
+  EXPECT_TRUE(error_.startsWith(QStringLiteral("Cannot write"))) << error_.toStdString();
+  EXPECT_FALSE(WriteAutostart(false, {}, &error_));
+  EXPECT_TRUE(error_.startsWith(QStringLiteral("Cannot remove"))) << error_.toStdString();
+  EXPECT_TRUE(QDir(AutostartEntryPath() + QStringLiteral("/inside")).exists());
+}
+
 }  // namespace
-}  // namespace quorvel
+}  // namespace quorvel::testing

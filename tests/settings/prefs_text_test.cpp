@@ -1,11 +1,15 @@
-// The text of prefs.ini: lines set one key at a time, and values read and stored in the file's
-// own encoding.
+// The text of prefs.ini: lines set one key at a time, values read and stored in the file's own
+// encoding, and each setting's value loaded from its line or refused with a warning.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "settings/ini_document.h"
+#include "settings/settings_table.h"
 #include "settings/stored_text.h"
 
 namespace quorvel {
@@ -16,9 +20,7 @@ namespace {
 struct SetCase {
   const char* name;
   Bytes before;
-  const char* section;
-  const char* key;
-  const char* value;
+  const char *section, *key, *value;
   Bytes after;
 };
 
@@ -85,6 +87,51 @@ TEST(StoredText, ReadsUtf8OrWindows1252AndKeepsTheBytesOfUnchangedText) {
   EXPECT_EQ(BytesForStoring(QString::fromUtf8("Caf\u00E9s"), "Caf\xE9"), "Caf\xC3\xA9s");
   // A truncated UTF-8 sequence is not UTF-8: it reads, and stays, as Windows-1252.
   EXPECT_EQ(BytesForStoring(TextForEditing("ab\xC3"), "ab\xC3"), "ab\xC3");
+}
+
+// A hand-edited file: the key read, the text that key then saves, and part of the one warning
+// about it, if any.
+struct EditCase {
+  const char *name, *file, *key, *loaded, *warning;
+};
+
+constexpr EditCase kEdits[] = {
+    {"OnlyOneChecksTheEnableBox", "[KAVO]\nact=2\n", "act", "0", ""},
+    {"NamesInAnyCaseAndQuotesDropped", "[kavo]\n ACT = \"1\" \n", "act", "1", ""},
+    {"OnlyTrueSelectsTheOwnAwayMessage", "[KAVO]\nawaypref=true\n", "awaypref", "False", ""},
+    {"TrueInSingleQuotes", "[KAVO]\nAwayPref='True'\n", "awaypref", "True", ""},
+    {"PortKeptAsTyped", "[PREFS]\nport=08080\n", "port", "08080", ""},
+    {"QuotedTextKeepsItsBlanks", "[KAVO]\nlaunchpath=\" C:\\a b \" \n", "launchpath", " C:\\a b ",
+     ""},
+    {"OnlyOnePairOfQuotesDropped", "[KAVO]\nlaunchpath=''x''\n", "launchpath", "'x'", ""},
+    // The first line of a key counts, and only it is refused.
+    {"SpinThatIsNoNumber", "[KAVO]\nupdateT=abc\nupdateT=99\n", "updateT", "27767",
+     "] updateT=\"abc\""},
+    {"CheckAboveTwo", "[KAVO]\nprofileact=3\n", "profileact", "1", "] profileact=\"3\""},
+    {"CaseAboveThree", "[KAVO]\nsongF=4\n", "songF", "0", "] songF=\"4\""},
+    {"DecimalPoint", "[KAVO]\nlaunchcheck=1.0\n", "launchcheck", "0", "] launchcheck=\"1.0\""},
+    {"NumberTooLargeForAnyType", "[KAVO]\nawayact=99999999999999999999\n", "awayact", "1",
+     "] awayact=\"999"},
+    {"PortAbove65535", "[prefs]\nport=70000\n", "port", "3131", "] port=\"70000\""},
+    {"EmptyBindAddress", "[prefs]\nbind=\n", "bind", "127.0.0.1", "] bind=\"\""},
+    {"SwitchTurnedOff", "[prefs]\nsendOnChange=False\n", "sendOnChange", "False", ""},
+    {"SwitchThatIsNeitherTrueNorFalse", "[prefs]\nsendOnChange=false\n", "sendOnChange", "True",
+     "] sendOnChange=\"false\""},
+    {"EmptyNewTextIsEmpty", "[KAVO]\nalbum=\n", "album", "", ""},
+};
+
+TEST(SettingTable, HandEditedValueLoadsOrIsRefusedWithOneWarning) {
+  for (const EditCase& c : kEdits) {
+    SCOPED_TRACE(c.name);
+    Preferences prefs;
+    std::vector<std::string> warnings;
+    LoadSettings(IniDocument::Parse(c.file), prefs, &warnings);
+    const auto row = std::ranges::find(SettingTable(), std::string_view(c.key), &Setting::key);
+    ASSERT_NE(row, SettingTable().end());
+    EXPECT_EQ(SettingText(prefs, *row), c.loaded);
+    EXPECT_THAT(warnings, ::testing::SizeIs(*c.warning == '\0' ? 0 : 1));
+    EXPECT_THAT(warnings, ::testing::Each(::testing::HasSubstr(c.warning)));
+  }
 }
 
 }  // namespace
