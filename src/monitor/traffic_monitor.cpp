@@ -67,13 +67,14 @@ const TrafficMonitor::ConnectionCaptures* TrafficMonitor::CapturesOf(
   return found == captures_.end() ? nullptr : &found->second;
 }
 
-bool TrafficMonitor::WantsFrameFromServer(BytesView frame) const {
-  const auto key = SnacKey(frame);
-  return key == kSnacBuddyOnline || key == kSnacBuddyOffline || key == kSnacLoginReply;
+FrameInterest TrafficMonitor::FramesWantedFromServer() const {
+  return FrameInterest::Snacs({kSnacBuddyOnline, kSnacBuddyOffline, kSnacLoginReply});
 }
 
-bool TrafficMonitor::WantsFrameFromClient(BytesView frame) const {
-  return SnacKey(frame) == kSnacSetUserInfo || IsInstantMessage(frame);
+// Instant messages are asked for by their SNAC key alone; FrameFromClient reads only those that
+// are instant messages on the data channel, and sends every other frame on as it came.
+FrameInterest TrafficMonitor::FramesWantedFromClient() const {
+  return FrameInterest::Snacs({kSnacSetUserInfo, kSnacInstantMessage});
 }
 
 void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
@@ -104,12 +105,10 @@ void TrafficMonitor::FrameFromServer(SlotIndex slot, Bytes& frame) {
 }
 
 void TrafficMonitor::FrameFromClient(SlotIndex slot, Bytes& frame) {
-  if (WantsFrameFromClient(frame)) {
-    if (SnacKey(frame) == kSnacSetUserInfo) {
-      InspectSetUserInfo(slot, frame);
-    } else {
-      ApplyTypedCommand(slot, frame);
-    }
+  if (SnacKey(frame) == kSnacSetUserInfo) {
+    InspectSetUserInfo(slot, frame);
+  } else if (IsInstantMessage(frame)) {
+    ApplyTypedCommand(slot, frame);
   }
   relay_.SendFrame(Toward::kServer, slot, frame);
 }

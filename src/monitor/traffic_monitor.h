@@ -40,8 +40,8 @@ class TrafficMonitor : public RelayHost {
   // RelayHost. The monitor reads set-user-information frames and instant messages from the
   // client, and buddy notices and login replies from the server; every other frame, and every
   // unframed chunk, it leaves to the relay to pass on as sent.
-  bool WantsFrameFromClient(BytesView frame) const override;
-  bool WantsFrameFromServer(BytesView frame) const override;
+  FrameInterest FramesWantedFromClient() const override;
+  FrameInterest FramesWantedFromServer() const override;
   bool WantsBytes() const override { return false; }
   void FrameFromClient(SlotIndex slot, Bytes& frame) override;
   void FrameFromServer(SlotIndex slot, Bytes& frame) override;

@@ -602,6 +602,8 @@ std::size_t Relay::RenumberPassingFrames(Slot& slot, Toward side, std::span<char
   if (!MayPassOn(slot)) return 0;
   const bool fromClient = side == Toward::kClient;
   std::int32_t& counter = fromClient ? slot.serverSeq : slot.clientSeq;
+  const FrameInterest wanted =
+      fromClient ? host_->FramesWantedFromClient() : host_->FramesWantedFromServer();
   std::size_t end = 0;
   while (unread.size() - end >= kFlapHeaderSize && unread[end] == kFlapStart) {
     const BytesView rest(unread.data() + end, unread.size() - end);
@@ -609,9 +611,7 @@ std::size_t Relay::RenumberPassingFrames(Slot& slot, Toward side, std::span<char
         kFlapHeaderSize + static_cast<std::size_t>(WordAt(rest, kFlapLengthOffset));
     if (rest.size() < size) break;
     const BytesView frame = rest.substr(0, size);
-    if (fromClient ? host_->WantsFrameFromClient(frame) : host_->WantsFrameFromServer(frame)) {
-      break;
-    }
+    if (wanted.Wants(frame)) break;
     // A whole frame's length field is already its true length.
     PutHeaderWord(unread.data() + end + kFlapSequenceOffset, NextSequence(counter));
     end += size;

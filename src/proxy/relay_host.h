@@ -2,10 +2,16 @@
 // The seam between the relay and the program that hosts it: the events that the relay raises
 // synchronously (RelayHost), and the operations the host calls back into (RelayControl).
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "wire/bytes.h"
+#include "wire/snac.h"
 
 namespace quorvel {
 
@@ -20,6 +26,38 @@ using ConnectionId = std::uint64_t;
 // Where the relay sends: to the client of a slot, or to its server.
 enum class Toward { kClient, kServer };
 
+// The frames a host needs to see from one side: all of them, none, or those whose SNAC key
+// (SnacKey) is one of a few. It is data rather than a call per frame, so that the relay can check
+// every frame inline while it renumbers the frames of an arrival in place.
+class FrameInterest {
+ public:
+  static constexpr std::size_t kMaxKeys = 4;
+
+  static FrameInterest All() { return FrameInterest(true); }
+  static FrameInterest None() { return FrameInterest(false); }
+  // At most kMaxKeys keys; more is a programming error and throws.
+  static FrameInterest Snacs(std::initializer_list<std::int32_t> keys) {
+    if (keys.size() > kMaxKeys) throw std::length_error("FrameInterest: too many SNAC keys");
+    FrameInterest interest(false);
+    std::copy(keys.begin(), keys.end(), interest.keys_.begin());
+    interest.count_ = keys.size();
+    return interest;
+  }
+
+  bool Wants(BytesView frame) const noexcept {
+    if (all_ || count_ == 0) return all_;
+    const std::optional<std::int32_t> key = SnacKey(frame);
+    return key && std::find(keys_.begin(), keys_.begin() + count_, *key) != keys_.begin() + count_;
+  }
+
+ private:
+  explicit FrameInterest(bool all) : all_(all) {}
+
+  bool all_;
+  std::array<std::int32_t, kMaxKeys> keys_{};
+  std::size_t count_ = 0;
+};
+
 // Receives the frames and chunks the relay reads. What a handler does not send back through
 // RelayControl is dropped. Frames and chunks are handed over writable, so a handler may rewrite
 // them before sending.
@@ -32,10 +70,10 @@ enum class Toward { kClient, kServer };
 class RelayHost {
  public:
   virtual ~RelayHost() = default;
-  // Whether FrameFromClient (or FrameFromServer) is to be raised for this whole frame. Called once
-  // per frame, before the frame is raised or passed on; must not call back into the relay.
-  virtual bool WantsFrameFromClient(BytesView /*frame*/) const { return true; }
-  virtual bool WantsFrameFromServer(BytesView /*frame*/) const { return true; }
+  // The whole frames for which FrameFromClient (or FrameFromServer) is to be raised. Asked once
+  // per arrival, before its frames are raised or passed on; must not call back into the relay.
+  virtual FrameInterest FramesWantedFromClient() const { return FrameInterest::All(); }
+  virtual FrameInterest FramesWantedFromServer() const { return FrameInterest::All(); }
   // Whether unframed chunks are raised (BytesFromClient, BytesFromServer) or passed on.
   virtual bool WantsBytes() const { return true; }
   // One whole FLAP frame from the client (destination port 5190).

@@ -20,12 +20,8 @@ class RelayEventTap : public RelayHost {
   explicit RelayEventTap(RelayHost& host, Listener listener = {})
       : host_(host), listener_(std::move(listener)) {}
 
-  bool WantsFrameFromClient(BytesView frame) const override {
-    return host_.WantsFrameFromClient(frame);
-  }
-  bool WantsFrameFromServer(BytesView frame) const override {
-    return host_.WantsFrameFromServer(frame);
-  }
+  FrameInterest FramesWantedFromClient() const override { return host_.FramesWantedFromClient(); }
+  FrameInterest FramesWantedFromServer() const override { return host_.FramesWantedFromServer(); }
   bool WantsBytes() const override { return host_.WantsBytes(); }
   void FrameFromClient(SlotIndex slot, Bytes& frame) override {
     host_.FrameFromClient(slot, frame);

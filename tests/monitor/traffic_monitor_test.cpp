@@ -76,6 +76,22 @@ TEST_F(TrafficMonitorTest, ServerFramesGoToTheClientUnchangedWhileNoticesAreRead
   EXPECT_THAT(titles, ElementsAre(" [ <none> ] - Quorvel", " [ me\\x1B]0;x\\x07 ] - Quorvel"));
 }
 
+TEST_F(TrafficMonitorTest, AsksTheRelayForTheFramesItReadsAndLeavesItTheRest) {
+  const FrameInterest client = monitor.FramesWantedFromClient();
+  for (const Bytes& frame : {Flap(Profile("p")), Flap(Away(kAscii, "a")), Flap(Im(".b"))}) {
+    EXPECT_TRUE(client.Wants(frame)) << ToHex(frame);
+  }
+  const FrameInterest server = monitor.FramesWantedFromServer();
+  for (const Bytes& frame : {Flap(Snac(3, 0x0B, "\5alice")), Flap(Snac(3, 0x0C, "\3bob")),
+                             Flap(Snac(0x17, 3, MakeTLV(1, "me")))}) {
+    EXPECT_TRUE(server.Wants(frame)) << ToHex(frame);
+    EXPECT_FALSE(client.Wants(frame)) << ToHex(frame);
+  }
+  for (const Bytes& frame : {Flap(Snac(1, 0x13, "")), Flap(Snac(4, 7, "")), Hex("2A 02 00 01 00 00")}) {
+    EXPECT_FALSE(client.Wants(frame) || server.Wants(frame)) << ToHex(frame);
+  }
+}
+
 // One client frame: the SNAC sent in place of the client's (empty: the client's own), and what
 // the monitor makes of it: captured as the 'P'rofile or the 'A'way message, a typed away 'a' or
 // return 'b', the client's own return 'R', or ' ' nothing at all.

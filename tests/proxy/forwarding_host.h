@@ -18,8 +18,8 @@ class ForwardingHost : public RelayHost {
   ForwardingHost(RelayControl& relay, EventSink sink, bool wantsTraffic = true)
       : relay_(relay), sink_(std::move(sink)), wantsTraffic_(wantsTraffic) {}
 
-  bool WantsFrameFromClient(BytesView) const override { return wantsTraffic_; }
-  bool WantsFrameFromServer(BytesView) const override { return wantsTraffic_; }
+  FrameInterest FramesWantedFromClient() const override { return Interest(); }
+  FrameInterest FramesWantedFromServer() const override { return Interest(); }
   bool WantsBytes() const override { return wantsTraffic_; }
 
   void FrameFromClient(SlotIndex i, Bytes& f) override { relay_.SendFrame(Toward::kServer, i, f); }
@@ -35,6 +35,10 @@ class ForwardingHost : public RelayHost {
   }
 
  private:
+  FrameInterest Interest() const {
+    return wantsTraffic_ ? FrameInterest::All() : FrameInterest::None();
+  }
+
   RelayControl& relay_;
   EventSink sink_;
   bool wantsTraffic_;

@@ -3,6 +3,7 @@
 // as a line; the requests and frames the tests send.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,8 +57,12 @@ struct Rig : RelayHost {
   }
 
   // Which frames and chunks the host sees; the relay passes the rest on by itself.
-  bool WantsFrameFromClient(BytesView frame) const override { return !wants || wants(frame); }
-  bool WantsFrameFromServer(BytesView frame) const override { return !wants || wants(frame); }
+  FrameInterest FramesWantedFromClient() const override {
+    return wants.value_or(FrameInterest::All());
+  }
+  FrameInterest FramesWantedFromServer() const override {
+    return wants.value_or(FrameInterest::All());
+  }
   bool WantsBytes() const override { return !wants; }
   void FrameFromClient(int i, Bytes& d) override { Raise("FrameFromClient", i, d); }
   void FrameFromServer(int i, Bytes& d) override { Raise("FrameFromServer", i, d); }
@@ -84,7 +89,7 @@ struct Rig : RelayHost {
   Relay relay{net, this};
   Lines events;
   std::function<void(const std::string&)> hook;
-  std::function<bool(BytesView)> wants;  // unset: every frame and chunk is raised
+  std::optional<FrameInterest> wants;  // unset: every frame and chunk is raised
 };
 
 }  // namespace quorvel

@@ -93,18 +93,19 @@ TEST(Relay, FramesTheHostLeavesPassRenumberedInOrderAroundTheOnesItSees) {
   for (const bool server : {false, true}) {
     SCOPED_TRACE(server ? "from the server" : "from the client");
     Rig r;
-    r.wants = [](BytesView frame) { return frame[1] == 5; };  // channel 5 only
+    r.wants = FrameInterest::Snacs({0x0102});
     const SlotIndex i = r.Relaying();
     FakeSocket& source = server ? r.Server(i) : r.Client(i);
     FakeSocket& sink = server ? r.Client(i) : r.Server(i);
-    const Bytes seen = Hex("2A 05 77 77 00 01 53");
-    // A partial frame waits; stray bytes go out with everything behind them.
-    source.Arrive(Frame(9, 3, 'a') + Frame(9, 0) + seen + Frame(9, 2, 'b') + Hex("2A 02 00"));
+    const Bytes seen = Hex("2A 05 77 77 00 04 00 01 00 02");  // SNAC key 0x0102, on any channel
+    // Frames too short for a key or with another key pass; a partial frame waits; stray bytes go
+    // out with everything behind them.
+    source.Arrive(Frame(9, 3, 'a') + Frame(9, 0) + seen + Frame(9, 4, 'b') + Hex("2A 02 00"));
     source.Arrive(Hex("00 00 01 63"));
     source.Arrive("AB" + Frame(9, 1));
     EXPECT_EQ(ToHex(sink.TakeSent()),
-              "2A 02 00 01 00 03 61 61 61 2A 02 00 02 00 00 2A 05 00 03 00 01 53 "
-              "2A 02 00 04 00 02 62 62 2A 02 00 05 00 01 63 " +
+              "2A 02 00 01 00 03 61 61 61 2A 02 00 02 00 00 2A 05 00 03 00 04 00 01 00 02 "
+              "2A 02 00 04 00 04 62 62 62 62 2A 02 00 05 00 01 63 " +
                   ToHex("AB" + Frame(9, 1)));
     EXPECT_EQ(r.events, Lines{std::string("FrameFrom") + (server ? "Server" : "Client") +
                               " 1: " + ToHex(seen)});
