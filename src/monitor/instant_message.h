@@ -13,9 +13,11 @@ namespace quorvel {
 
 inline constexpr std::int32_t kFamilyMessaging = 0x0004;
 inline constexpr std::int32_t kSubtypeSendMessage = 0x0006;
+// The SnacKey of an instant message, by which the monitor asks the relay for them.
+inline constexpr std::int32_t kSnacInstantMessage = kFamilyMessaging * 256 + kSubtypeSendMessage;
 
 // Whether `frame` is an instant message the client sends: SNAC 4/6 on channel 2, whether or not
-// its layout holds together. Inline: the relay asks it of every frame from the client.
+// its layout holds together.
 inline bool IsInstantMessage(BytesView frame) noexcept {
   return frame.size() >= kSnacDataOffset && frame[kFlapChannelOffset] == 2 &&
          WordAt(frame, kSnacFamilyOffset) == kFamilyMessaging &&

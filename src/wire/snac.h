@@ -11,7 +11,6 @@
 namespace quorvel {
 
 inline constexpr std::int32_t kSnacSetUserInfo = 0x0204;   // client to server
-inline constexpr std::int32_t kSnacInstantMessage = 0x0406;  // client to server
 inline constexpr std::int32_t kSnacBuddyOnline = 0x030B;   // server to client
 inline constexpr std::int32_t kSnacBuddyOffline = 0x030C;  // server to client
 inline constexpr std::int32_t kSnacLoginReply = 0x1703;    // server to client

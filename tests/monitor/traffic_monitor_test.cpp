@@ -87,7 +87,8 @@ TEST_F(TrafficMonitorTest, AsksTheRelayForTheFramesItReadsAndLeavesItTheRest) {
     EXPECT_TRUE(server.Wants(frame)) << ToHex(frame);
     EXPECT_FALSE(client.Wants(frame)) << ToHex(frame);
   }
-  for (const Bytes& frame : {Flap(Snac(1, 0x13, "")), Flap(Snac(4, 7, "")), Hex("2A 02 00 01 00 00")}) {
+  for (const Bytes& frame :
+       {Flap(Snac(1, 0x13, "")), Flap(Snac(4, 7, "")), Hex("2A 02 00 01 00 00")}) {
     EXPECT_FALSE(client.Wants(frame) || server.Wants(frame)) << ToHex(frame);
   }
 }
